@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# The whole test suite: set up, build with warnings as errors, run every test through CTest, check
+# the installed package, run the same tests again under AddressSanitizer and
+# UndefinedBehaviorSanitizer, and fuzz the input reader briefly where clang is available.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+jobs=$(nproc)
+
+bash scripts/setup.sh
+
+echo "== release build"
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release -DVARNOK_WERROR=ON
+cmake --build build -j "$jobs"
+ctest --test-dir build -j "$jobs" --output-on-failure
+
+echo "== installed package"
+bash scripts/check_install.sh build
+
+echo "== sanitizer build"
+cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVARNOK_WERROR=ON -DVARNOK_SANITIZE=ON \
+  -DVARNOK_BUILD_BENCH=OFF
+cmake --build build-asan -j "$jobs"
+ctest --test-dir build-asan -j "$jobs" --output-on-failure
+
+if [ -f tests/fuzz/CMakeLists.txt ] && command -v clang++ >/dev/null 2>&1; then
+  echo "== fuzzing the input reader"
+  bash scripts/fuzz.sh 30
+fi
