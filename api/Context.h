@@ -14,6 +14,7 @@
 struct VarnokContext {
     varnok::Network network;
     varnok::SolverParams params;
+    varnok::PowerFlowSolver solver;   // of varnok_solve and of applying changes
     varnok::SolveResult last_result;  // of the last solve, apply or reset
     std::string output_text;          // the bus table of varnok_get_output_text
     std::string last_error;           // the last error or warning text

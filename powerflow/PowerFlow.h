@@ -1,5 +1,16 @@
-// Newton-Raphson power flow in polar coordinates.
+// Newton-Raphson power flow in polar coordinates, with reactive-limit switching, tap changers
+// and phase shifters.
 #pragma once
+
+#include <functional>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "network/Network.h"
+#include "network/SolverParams.h"
+#include "powerflow/KLUSolver.h"
+#include "powerflow/SparseMatrix.h"
 
 namespace varnok {
 
@@ -18,6 +29,46 @@ struct SolveResult {
     double max_q_mismatch = 0.0;  // largest |reactive bus mismatch|, Mvar
     bool converged = false;       // true only with status CONVERGED
     int status = NOT_RUN;         // SolveStatus
+};
+
+// Observers of a solve; an empty function is never called.
+using IterationObserver = std::function<void(int iteration, double max_p_mw, double max_q_mvar)>;
+using LimitSwitchObserver =
+    std::function<void(const std::string& name, double q, double limit, bool upper)>;
+
+class PowerFlowSolver {
+public:
+    PowerFlowSolver() = default;
+    PowerFlowSolver(const PowerFlowSolver&) = delete;
+    PowerFlowSolver& operator=(const PowerFlowSolver&) = delete;
+
+    // Solves from the voltages stored in the buses and writes the result back into them.
+    // `log` may be null (nothing written).
+    SolveResult solve(Network& network, const SolverParams& params, std::ostream* log = nullptr,
+                      IterationObserver on_iteration = {}, LimitSwitchObserver on_limit_switch = {});
+
+    // Network equations.
+    void init_state(const Network& network);
+    void compute_mismatch(const Network& network);
+    void compute_injections(Network& network, const SolverParams& params);
+    void write_back(Network& network);
+
+    // Controls between iterations; each reports whether it changed anything.
+    bool check_reactive_limits(Network& network, const SolverParams& params, std::ostream* log,
+                               LimitSwitchObserver on_limit_switch);
+    bool adjust_taps(Network& network, const SolverParams& params, std::ostream* log);
+    double compute_pst_sensitivity(const Network& network, int monitored_branch, int pst_branch);
+    static bool move_pst(Network& network, PhaseShifter& pst, int position);
+
+    std::vector<double> v;         // voltage magnitude per bus, pu
+    std::vector<double> theta;     // voltage angle per bus, rad
+    std::vector<double> mismatch;  // 2 per bus: reactive at 2i, active at 2i+1; then corrections
+    SparseMatrix jacobian;
+    KLUSolver klu;
+    bool structure_built = false;     // the pattern of `jacobian` exists
+    bool factorized = false;          // a factorisation of the current solve exists
+    bool pst_sensitivity_due = true;  // phase-shifter sensitivities still to be computed
+    std::vector<double> pst_sensitivity;  // one per phase shifter
 };
 
 }  // namespace varnok

@@ -1,0 +1,68 @@
+// Reader of the network input file: records of a keyword and blank-separated fields ended by
+// ";", comment lines beginning with "!" or "#", "$" records setting the solver.
+//
+// Every refusal is a std::runtime_error whose text begins "InputParser: " (the "TURLIM" refusal
+// excepted); a number that cannot be converted raises the standard conversion's own exception.
+// Warnings go to standard error, one line each, beginning "varnok: ".
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "network/Network.h"
+#include "network/SolverParams.h"
+
+namespace varnok {
+
+class InputParser {
+public:
+    // One record of the file: upper-cased keyword, then the further tokens unchanged.
+    struct Record {
+        std::string keyword;
+        std::vector<std::string> fields;  // never an empty string
+    };
+
+    // Tokenizes the file, replaces the network's comment lines with the file's, then translates.
+    // Nothing done before a failure is undone.
+    void load(const std::string& path, Network& network, SolverParams& params);
+
+    // Splits the file into records (file order) and appends its comment lines to `comments`.
+    std::vector<Record> tokenize(const std::string& path, std::vector<std::string>& comments);
+
+    // Keeps every record as a RawRecord, applies the "$" records, copies the base power into the
+    // network, then builds the elements: buses first, then the other element records in file
+    // order, then the phase-shifter, cut-member and tap-changer records.
+    void translate(const std::vector<Record>& records, Network& network, SolverParams& params);
+
+    // One "$" record.
+    void translate_param(const Record& record, SolverParams& params);
+
+    // Bus and branch records. `index` is the record's position in the record list.
+    void translate_bus(const Record& record, Network& network, int index);
+    void translate_line(const Record& record, Network& network, int index);
+    void translate_transfo(const Record& record, Network& network, int index);
+    void translate_trfo(const Record& record, Network& network, int index);
+    void translate_switch(const Record& record, Network& network, int index);
+    void translate_nrtp(const Record& record, Network& network, int index);
+
+    // Generator, compensator, slack, initial-voltage, zone and cut records.
+    void translate_gener(const Record& record, Network& network, int index);
+    void translate_svc(const Record& record, Network& network, int index);
+    void translate_slack(const Record& record, Network& network);
+    void translate_lfresv(const Record& record, Network& network);
+    void translate_zone(const Record& record, Network& network);
+    void translate_buspart(const Record& record, Network& network);
+    void translate_brapart(const Record& record, Network& network);
+
+    // Tap-changer and phase-shifter records.
+    void translate_ltc_v(const Record& record, Network& network);
+    void translate_pshift_p(const Record& record, Network& network, int index);
+
+    // The tap table shared by "TRFO" with a control bus and "LTC-V": ratios from the first and
+    // last percentage over `positions` entries, the start position nearest the branch's ratio,
+    // and the branch's ratio then set to the table entry there.
+    static void build_tap_table(TapRegulator& tap, double first_pct, double last_pct,
+                                int positions, Branch& branch);
+};
+
+}  // namespace varnok

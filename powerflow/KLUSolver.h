@@ -1,0 +1,32 @@
+// Sole owner of one KLU factorisation: symbolic analysis, numeric factorisation,
+// refactorisation, solve and transposed solve. Failures throw runtime errors beginning "KLU".
+#pragma once
+
+#include <vector>
+
+#include <klu.h>
+
+#include "powerflow/SparseMatrix.h"
+
+namespace varnok {
+
+class KLUSolver {
+public:
+    KLUSolver();
+    ~KLUSolver();
+    KLUSolver(const KLUSolver&) = delete;
+    KLUSolver& operator=(const KLUSolver&) = delete;
+
+    void analyze(const SparseMatrix& matrix);
+    void factor(const SparseMatrix& matrix);
+    // klu_refactor's result: non-zero on success, 0 on failure (a zero pivot, for instance).
+    int refactor(const SparseMatrix& matrix);
+    void solve(std::vector<double>& b);   // b := A^-1 b
+    void tsolve(std::vector<double>& b);  // b := A^-T b
+
+    klu_symbolic* symbolic = nullptr;  // null until the first successful analysis
+    klu_numeric* numeric = nullptr;    // null until the first successful factorisation
+    klu_common* common = nullptr;      // control and status record, klu_defaults
+};
+
+}  // namespace varnok
