@@ -23,6 +23,9 @@ public:
     int refactor(const SparseMatrix& matrix);
     void solve(std::vector<double>& b);   // b := A^-1 b
     void tsolve(std::vector<double>& b);  // b := A^-T b
+    // Frees the symbolic and numeric objects and sets the control record to its defaults again,
+    // as after construction.
+    void release();
 
     klu_symbolic* symbolic = nullptr;  // null until the first successful analysis
     klu_numeric* numeric = nullptr;    // null until the first successful factorisation

@@ -47,6 +47,19 @@ public:
     SolveResult solve(Network& network, const SolverParams& params, std::ostream* log = nullptr,
                       IterationObserver on_iteration = {}, LimitSwitchObserver on_limit_switch = {});
 
+    // Back to the state after construction: no pattern, no factorisation, empty vectors.
+    void discard() {
+        v.clear();
+        theta.clear();
+        mismatch.clear();
+        jacobian = SparseMatrix{};
+        klu.release();
+        structure_built = false;
+        factorized = false;
+        pst_sensitivity_due = true;
+        pst_sensitivity.clear();
+    }
+
     // Network equations.
     void init_state(const Network& network);
     void compute_mismatch(const Network& network);
