@@ -1,0 +1,70 @@
+// Loading a network file into a handle, and resetting the handle to the state loaded.
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <system_error>
+
+#include "api/Context.h"
+#include "network/InputParser.h"
+
+namespace {
+
+// The probe before reading: only a regular file that opens for reading counts (a directory
+// opens as a stream on some systems and would pass a plain open).
+bool readable_file(const char* path) {
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(std::filesystem::path(path), ec) || ec) return false;
+    std::ifstream probe(path);
+    return probe.is_open();
+}
+
+// A handle that already held a network (a second load, or a retry after a failed one) starts
+// over as created, so that record indexes, the snapshot, the Jacobian pattern and the last
+// result all describe the file read now. Options are kept; the file's "$" records apply on top.
+void start_empty(VarnokContext* ctx) {
+    ctx->network = varnok::Network{};
+    ctx->solver.discard();
+    ctx->last_result = varnok::SolveResult{};
+}
+
+}  // namespace
+
+extern "C" {
+
+int varnok_load_file(VarnokContext* ctx, const char* path) {
+    if (!ctx || !path) {
+        set_error(ctx, "varnok_load_file: NULL handle or filepath");
+        return VARNOK_ERR_NULL_ARG;
+    }
+    return guarded(ctx, "varnok_load_file", VARNOK_ERR_PARSE, VARNOK_ERR_FAILED, [&] {
+        if (!readable_file(path)) {
+            set_error(ctx, "varnok_load_file: cannot open file: ", path);
+            return VARNOK_ERR_IO;
+        }
+        start_empty(ctx);
+        const std::string file(path);
+        varnok::InputParser().load(file, ctx->network, ctx->params);
+        ctx->network.save_initial_snapshot();
+        // A successful load also drops the pending modification engine and the results of the
+        // last contingency run here, once the handle holds them.
+        ctx->loaded = true;
+        return VARNOK_OK;
+    });
+}
+
+int varnok_reset(VarnokContext* ctx) {
+    if (!ctx) return VARNOK_ERR_NULL_ARG;
+    if (!ctx->loaded) {
+        set_error(ctx, "varnok_reset: no network loaded");
+        return VARNOK_ERR_NOT_LOADED;
+    }
+    return guarded(ctx, "varnok_reset", VARNOK_ERR_FAILED, [&] {
+        ctx->network.reset_to_initial();
+        // The pending modification engine, with its deficit, is dropped here once the handle
+        // holds one; the changes it made are those that the reset has just undone.
+        ctx->last_result = varnok::SolveResult{};
+        return VARNOK_OK;
+    });
+}
+
+}  // extern "C"
