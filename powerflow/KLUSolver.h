@@ -17,7 +17,11 @@ public:
     KLUSolver(const KLUSolver&) = delete;
     KLUSolver& operator=(const KLUSolver&) = delete;
 
+    // Replaces the symbolic object; an earlier numeric object, which belongs to the old
+    // ordering, is freed with it.
     void analyze(const SparseMatrix& matrix);
+    // Replaces the numeric object. A matrix of another order or entry count than the analysed
+    // one fails like a singular one; so does refactor (returning 0).
     void factor(const SparseMatrix& matrix);
     // klu_refactor's result: non-zero on success, 0 on failure (a zero pivot, for instance).
     int refactor(const SparseMatrix& matrix);
