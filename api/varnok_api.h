@@ -88,9 +88,140 @@ VARNOK_API int varnok_get_option(VarnokContext* ctx, int id, double* value);
 
 /* ---- Loading and resetting -------------------------------------------------------------- */
 
+/* Reads the network input file `path` (zero-terminated; only read during the call, the caller
+ * keeps it) into the handle and saves its state for varnok_reset. Returns 0; -2 NULL handle or
+ * path; -5 not a readable regular file (handle unchanged); -6 the file was not accepted (last
+ * error: the reader's text); -1 unknown failure. A success stores no text.
+ * Every load that gets past the probe first empties the handle's network, solver and last solve
+ * result, keeping the options; so a second load replaces the first network completely. After a
+ * failure the network holds what the reader built before it stopped and no saved state; a handle
+ * that was never loaded stays not loaded (-7 from the exports that need a network), while one
+ * loaded earlier stays loaded and then acts on that partial network: load a file that is
+ * accepted before solving again. */
+VARNOK_API int varnok_load_file(VarnokContext* ctx, const char* path);
+/* Restores the state saved by the last successful load (voltages, loads, shunts, bus types,
+ * statuses, unit modes, outputs and setpoints, tap positions), drops pending changes and clears
+ * the last solve result; options and the last error stay. 0; -2 NULL handle; -7 not loaded; -1. */
+VARNOK_API int varnok_reset(VarnokContext* ctx);
+
 /* ---- Solving and solver results --------------------------------------------------------- */
 
+/* Prunes the parts cut off from the slack bus, then solves the power flow from the voltages
+ * stored in the buses: 0 converged, 1 not converged, -1 failure (text in the last error),
+ * -7 no network loaded. The control state that the solve changed stays in the network. */
+VARNOK_API int varnok_solve(VarnokContext* ctx);
+/* 0 when the last solve converged, 1 when it did not or none has run since create or reset. */
+VARNOK_API int varnok_get_convergence_status(VarnokContext* ctx);
+/* Number of iterations of the last solve (0 when none has run). */
+VARNOK_API int varnok_get_iteration_count(VarnokContext* ctx);
+/* Largest active (MW) and reactive (Mvar) bus mismatch of the last solve, as the solve recorded
+ * them; each pointer is optional. */
+VARNOK_API int varnok_get_max_mismatch(VarnokContext* ctx, double* max_p_mw, double* max_q_mvar);
+/* How the last solve ended: 0 not run, 1 converged, 2 diverged, 3 iteration limit, 4 singular
+ * Jacobian. */
+VARNOK_API int varnok_get_solver_status(VarnokContext* ctx);
+
 /* ---- Element queries -------------------------------------------------------------------- */
+
+/* None of these tests whether a network is loaded: before a load they answer from the empty
+ * network (counts 0, every index out of range, every name unknown). Indexes run from 0 to the
+ * count minus 1 and stay valid until the next load. Getters by index skip each NULL output
+ * pointer; getters by name need every pointer. Powers are MW, Mvar or MVA on option
+ * VARNOK_OPT_SBASE at the time of the call; flows are positive leaving the bus into the branch. */
+
+/* Element counts; -2 for a NULL handle. */
+VARNOK_API int varnok_get_bus_count(VarnokContext* ctx);
+VARNOK_API int varnok_get_branch_count(VarnokContext* ctx);
+VARNOK_API int varnok_get_generator_count(VarnokContext* ctx);
+VARNOK_API int varnok_get_svc_count(VarnokContext* ctx);
+VARNOK_API int varnok_get_zone_count(VarnokContext* ctx);
+VARNOK_API int varnok_get_cut_count(VarnokContext* ctx);
+
+/* Name of element `index` copied with its terminating zero into `buffer` of `capacity` bytes
+ * (capacity must exceed the name's length). -4 bad index (tested first), -2 NULL buffer or
+ * capacity <= 0, -8 too small (buffer untouched). */
+VARNOK_API int varnok_get_bus_name(VarnokContext* ctx, int index, char* buffer, int capacity);
+VARNOK_API int varnok_get_branch_name(VarnokContext* ctx, int index, char* buffer, int capacity);
+VARNOK_API int varnok_get_generator_name(VarnokContext* ctx, int index, char* buffer,
+                                         int capacity);
+VARNOK_API int varnok_get_svc_name(VarnokContext* ctx, int index, char* buffer, int capacity);
+VARNOK_API int varnok_get_zone_name(VarnokContext* ctx, int index, char* buffer, int capacity);
+VARNOK_API int varnok_get_cut_name(VarnokContext* ctx, int index, char* buffer, int capacity);
+
+/* Index of the element of that exact (case-sensitive) name, the newest one when a name repeats;
+ * -2 for a NULL handle or name (no text), -3 unknown name. */
+VARNOK_API int varnok_find_bus(VarnokContext* ctx, const char* name);
+VARNOK_API int varnok_find_branch(VarnokContext* ctx, const char* name);
+VARNOK_API int varnok_find_generator(VarnokContext* ctx, const char* name);
+VARNOK_API int varnok_find_svc(VarnokContext* ctx, const char* name);
+VARNOK_API int varnok_find_zone(VarnokContext* ctx, const char* name);
+VARNOK_API int varnok_find_cut(VarnokContext* ctx, const char* name);
+
+/* Stored voltage of the named bus: magnitude (pu) and angle (rad). -2 NULL argument, -3. */
+VARNOK_API int varnok_get_bus_voltage(VarnokContext* ctx, const char* name, double* magnitude,
+                                      double* angle);
+/* Active (MW) and reactive (Mvar) flow at the from end of the named branch, from the stored bus
+ * voltages; 0 and 0 for an open branch. -2 NULL argument, -3, -1 exception (nothing written). */
+VARNOK_API int varnok_get_branch_flow(VarnokContext* ctx, const char* name, double* p_mw,
+                                      double* q_mvar);
+
+/* Bus `index`: magnitude (pu), angle (rad), type (0 PQ, 1 PV, 2 SLACK, 3 ISOLATED), nominal
+ * voltage (kV). -4 bad index. */
+VARNOK_API int varnok_get_bus_info(VarnokContext* ctx, int index, double* v, double* angle,
+                                   int* type, double* vnom_kv);
+/* Bus `index`: active load (MW), reactive load (Mvar). */
+VARNOK_API int varnok_get_bus_load(VarnokContext* ctx, int index, double* p_mw, double* q_mvar);
+/* Bus `index`: shunt (Mvar injected at 1 pu), constant reactive injection (Mvar). */
+VARNOK_API int varnok_get_bus_shunt(VarnokContext* ctx, int index, double* b_mvar,
+                                    double* q_mvar);
+/* Branch `index`: from and to bus indexes, status (1 in, 0 out), 1 for a transformer, rating
+ * (MVA). */
+VARNOK_API int varnok_get_branch_info(VarnokContext* ctx, int index, int* from_bus, int* to_bus,
+                                      int* status, int* is_transformer, double* rating_mva);
+/* Branch `index`: P and Q at the from end, P and Q at the to end (MW, Mvar), from the stored
+ * bus voltages. -1 exception (nothing written). */
+VARNOK_API int varnok_get_branch_flow_by_index(VarnokContext* ctx, int index, double* p_from_mw,
+                                               double* q_from_mvar, double* p_to_mw,
+                                               double* q_to_mvar);
+/* Generator `index`: bus index, status as read (only 1 is in service), P (MW), Q (Mvar),
+ * voltage setpoint (pu, 0 when none). */
+VARNOK_API int varnok_get_generator_info(VarnokContext* ctx, int index, int* bus, int* status,
+                                         double* p_mw, double* q_mvar, double* v_set);
+/* Generator `index`: Pmin, Pmax (MW), Qmin, Qmax (Mvar), 1 when the input gave active limits. */
+VARNOK_API int varnok_get_generator_limits(VarnokContext* ctx, int index, double* p_min_mw,
+                                           double* p_max_mw, double* q_min_mvar,
+                                           double* q_max_mvar, int* has_p_limits);
+/* Compensator `index`: bus index, status, Q (Mvar), voltage setpoint (pu), mode (-1 fixed Q,
+ * -4 voltage control, 4 at Bmax, 5 at Bmin). */
+VARNOK_API int varnok_get_svc_info(VarnokContext* ctx, int index, int* bus, int* status,
+                                   double* q_mvar, double* v_set, int* mode);
+/* Cut `index`: active (MW) and reactive (Mvar) flow across it, the sum over its members of the
+ * sign times the branch's flow at the member's end. -1 exception (nothing written). */
+VARNOK_API int varnok_get_cut_flow(VarnokContext* ctx, int index, double* p_mw, double* q_mvar);
+/* Index of the zone holding bus `index`; -3 for a bus in no zone, -4 bad index. */
+VARNOK_API int varnok_get_bus_zone(VarnokContext* ctx, int index);
+
+/* Bulk copies: entry i of each non-NULL array receives the value of element i, for exactly the
+ * element count (later entries untouched). -8 when `capacity` is below the count (nothing
+ * written), -2 NULL handle. */
+VARNOK_API int varnok_copy_bus_voltages(VarnokContext* ctx, double* v, double* angle,
+                                        int capacity);
+VARNOK_API int varnok_copy_bus_loads(VarnokContext* ctx, double* p_mw, double* q_mvar,
+                                     int capacity);
+/* -1 on an exception, the entries of the branches before it written. */
+VARNOK_API int varnok_copy_branch_flows(VarnokContext* ctx, double* p_from_mw,
+                                        double* q_from_mvar, double* p_to_mw, double* q_to_mvar,
+                                        int capacity);
+VARNOK_API int varnok_copy_branch_status(VarnokContext* ctx, int* status, int capacity);
+VARNOK_API int varnok_copy_generator_outputs(VarnokContext* ctx, double* p_mw, double* q_mvar,
+                                             int* status, int capacity);
+VARNOK_API int varnok_copy_svc_outputs(VarnokContext* ctx, double* q_mvar, int* status,
+                                       int capacity);
+
+/* Bus table, one line per bus: "bus <name> V=<pu> angle=<rad> type=<PQ|PV|SLACK|ISOLATED>
+ * vnom_kv=<kV>", numbers with six significant digits. Rebuilt on each call; owned by the handle
+ * and valid until the next call of this function. A static "" for a NULL handle. */
+VARNOK_API const char* varnok_get_output_text(VarnokContext* ctx);
 
 #ifdef __cplusplus
 }

@@ -1,0 +1,71 @@
+// The public reference networks: each must converge and reproduce its reference voltages.
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "network/InputParser.h"
+#include "network/Network.h"
+#include "network/SolverParams.h"
+#include "powerflow/PowerFlow.h"
+
+namespace {
+
+struct ReferenceCase {
+    const char* name;   // <name>.txt and <name>.ref in the cases directory
+    double tolerance;   // on |V| (pu) and on the angle (rad)
+};
+
+const ReferenceCase kCases[] = {
+    {"case9", 1e-6}, {"case14", 1e-6}, {"case30", 1e-6},
+    {"case118", 1e-6}, {"case300", 1e-6}, {"case2383wp", 1e-6}, {"case9241pegase", 1e-6},
+};
+
+struct BusReference {
+    std::string name;
+    double v = 0.0;
+    double angle = 0.0;
+};
+
+std::vector<BusReference> read_reference(const std::string& path) {
+    std::vector<BusReference> rows;
+    std::ifstream in(path);
+    std::string line;
+    while (std::getline(in, line)) {
+        if (line.empty() || line[0] == '#') continue;
+        std::istringstream fields(line);
+        BusReference row;
+        if (fields >> row.name >> row.v >> row.angle) rows.push_back(row);
+    }
+    return rows;
+}
+
+TEST(ReferenceCases, ConvergeToTheReferenceSolution) {
+    for (const ReferenceCase& c : kCases) {
+        SCOPED_TRACE(c.name);
+        const std::string base = std::string(VARNOK_CASES_DIR) + "/" + c.name;
+        varnok::Network network;
+        varnok::SolverParams params;
+        varnok::InputParser{}.load(base + ".txt", network, params);
+        network.prune_islands();
+
+        varnok::PowerFlowSolver solver;
+        const varnok::SolveResult result = solver.solve(network, params);
+        ASSERT_TRUE(result.converged);
+        EXPECT_EQ(result.status, varnok::CONVERGED);
+        EXPECT_LE(result.iterations, 10);
+
+        const std::vector<BusReference> reference = read_reference(base + ".ref");
+        ASSERT_EQ(reference.size(), network.buses.size());
+        for (const BusReference& row : reference) {
+            const int bus = network.find_bus(row.name);
+            ASSERT_GE(bus, 0) << row.name;
+            EXPECT_NEAR(network.buses[bus].v, row.v, c.tolerance) << row.name;
+            EXPECT_NEAR(network.buses[bus].angle, row.angle, c.tolerance) << row.name;
+        }
+    }
+}
+
+}  // namespace
