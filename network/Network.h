@@ -163,6 +163,23 @@ struct PhaseShifter {
     int sign_field = 5;             // position of the sign in that record
 };
 
+// Reactance (pu), ratio and phase angle (rad) of a phase shifter at one tap number.
+struct PhaseShifterSetting {
+    double x = 0.0;
+    double ratio = 1.0;
+    double shift = 0.0;
+};
+
+// The phase shifter's tables at tap number `position`: the first entry of that number, else the
+// linear interpolation between the first pair of neighbouring entries that strictly encloses it.
+// False when neither applies (an empty table, a position outside it).
+bool phase_shifter_setting(const PhaseShifter& pst, int position, PhaseShifterSetting& setting);
+
+// Puts a setting into the phase shifter's branch: ratio, shift and the series admittance
+// 1 / (r + jx) in both pairs, the latter left as it is when r^2 + x^2 is not above 1e-30.
+void apply_phase_shifter_setting(Branch& branch, const PhaseShifter& pst,
+                                 const PhaseShifterSetting& setting);
+
 struct ZoneBusMember {
     int bus = -1;
     double p_factor = 0.0;  // active participation

@@ -30,55 +30,14 @@ void apply_tap_ratio(Network& network, const TapRegulator& tap) {
         tap.ratios[static_cast<std::size_t>(tap.pos)];
 }
 
-struct PstEntry {
-    double x = 0.0;
-    double ratio = 1.0;
-    double shift = 0.0;
-};
-
-// Reactance, ratio and shift at tap number `pos`: an exact table entry, else linear
-// interpolation between the first pair of neighbouring entries that encloses it strictly.
-bool pst_entry_at(const PhaseShifter& pst, int pos, PstEntry& entry) {
-    std::size_t n = pst.positions.size();
-    n = pst.x.size() < n ? pst.x.size() : n;
-    n = pst.ratios.size() < n ? pst.ratios.size() : n;
-    n = pst.shifts.size() < n ? pst.shifts.size() : n;
-    for (std::size_t k = 0; k < n; ++k) {
-        if (pst.positions[k] == pos) {
-            entry = {pst.x[k], pst.ratios[k], pst.shifts[k]};
-            return true;
-        }
-    }
-    for (std::size_t k = 0; k + 1 < n; ++k) {
-        const int lo = pst.positions[k];
-        const int hi = pst.positions[k + 1];
-        if (lo < pos && pos < hi) {
-            const double h = static_cast<double>(pos - lo) / static_cast<double>(hi - lo);
-            entry.x = pst.x[k] + (pst.x[k + 1] - pst.x[k]) * h;
-            entry.ratio = pst.ratios[k] + (pst.ratios[k + 1] - pst.ratios[k]) * h;
-            entry.shift = pst.shifts[k] + (pst.shifts[k + 1] - pst.shifts[k]) * h;
-            return true;
-        }
-    }
-    return false;
-}
-
-// Ratio, shift and series admittance 1 / (r + jx) of a phase shifter's branch at its position.
-// A position that the table cannot place leaves the branch as it is.
+// A phase shifter's branch follows its tables at the current position; a position that the
+// tables cannot place leaves the branch as it is.
 void apply_pst_tables(Network& network, const PhaseShifter& pst) {
     if (!valid_index(pst.branch, network.branches.size())) return;
-    PstEntry entry;
-    if (!pst_entry_at(pst, pst.pos, entry)) return;
-    Branch& branch = network.branches[static_cast<std::size_t>(pst.branch)];
-    branch.ratio = entry.ratio;
-    branch.shift = entry.shift;
-    const double d = pst.r * pst.r + entry.x * entry.x;
-    if (d > 1e-30) {
-        branch.g_from = pst.r / d;
-        branch.g_to = pst.r / d;
-        branch.b_from = -entry.x / d;
-        branch.b_to = -entry.x / d;
-    }
+    PhaseShifterSetting setting;
+    if (!phase_shifter_setting(pst, pst.pos, setting)) return;
+    apply_phase_shifter_setting(network.branches[static_cast<std::size_t>(pst.branch)], pst,
+                                setting);
 }
 
 void reset_from_snapshot(Network& network, const Network::NetworkSnapshot& saved) {
@@ -194,6 +153,45 @@ std::string number_text(double value) { return fmt::format("{:.9g}", value); }
 const char* status_text(int status) { return status != 0 ? "1" : "0"; }
 
 }  // namespace
+
+bool phase_shifter_setting(const PhaseShifter& pst, int position, PhaseShifterSetting& setting) {
+    std::size_t n = pst.positions.size();
+    n = pst.x.size() < n ? pst.x.size() : n;
+    n = pst.ratios.size() < n ? pst.ratios.size() : n;
+    n = pst.shifts.size() < n ? pst.shifts.size() : n;
+    for (std::size_t k = 0; k < n; ++k) {
+        if (pst.positions[k] == position) {
+            setting = {pst.x[k], pst.ratios[k], pst.shifts[k]};
+            return true;
+        }
+    }
+    for (std::size_t k = 0; k + 1 < n; ++k) {
+        const int lo = pst.positions[k];
+        const int hi = pst.positions[k + 1];
+        if (lo < position && position < hi) {
+            // differences taken in double: tap numbers far apart would overflow an int
+            const double h = (static_cast<double>(position) - lo) / (static_cast<double>(hi) - lo);
+            setting.x = pst.x[k] + (pst.x[k + 1] - pst.x[k]) * h;
+            setting.ratio = pst.ratios[k] + (pst.ratios[k + 1] - pst.ratios[k]) * h;
+            setting.shift = pst.shifts[k] + (pst.shifts[k + 1] - pst.shifts[k]) * h;
+            return true;
+        }
+    }
+    return false;
+}
+
+void apply_phase_shifter_setting(Branch& branch, const PhaseShifter& pst,
+                                 const PhaseShifterSetting& setting) {
+    branch.ratio = setting.ratio;
+    branch.shift = setting.shift;
+    const double d = pst.r * pst.r + setting.x * setting.x;
+    if (d > 1e-30) {
+        branch.g_from = pst.r / d;
+        branch.g_to = pst.r / d;
+        branch.b_from = -setting.x / d;
+        branch.b_to = -setting.x / d;
+    }
+}
 
 void Network::save_initial_snapshot() {
     NetworkSnapshot s;

@@ -338,41 +338,10 @@ bool PowerFlowSolver::move_pst(Network& network, PhaseShifter& ps, int position)
     if (ps.x.size() < count || ps.ratios.size() < count || ps.shifts.size() < count) return false;
     if (!valid_branch(network, ps.branch)) return false;
 
-    double x = 0.0;
-    double ratio = 0.0;
-    double shift = 0.0;
-    bool found = false;
-    for (std::size_t j = 0; j < count; ++j) {
-        if (ps.positions[j] == position) {
-            x = ps.x[j];
-            ratio = ps.ratios[j];
-            shift = ps.shifts[j];
-            found = true;
-            break;
-        }
-    }
-    for (std::size_t j = 0; !found && j + 1 < count; ++j) {
-        if (ps.positions[j] < position && position < ps.positions[j + 1]) {
-            const double f = static_cast<double>(position - ps.positions[j]) /
-                             static_cast<double>(ps.positions[j + 1] - ps.positions[j]);
-            x = ps.x[j] + (ps.x[j + 1] - ps.x[j]) * f;
-            ratio = ps.ratios[j] + (ps.ratios[j + 1] - ps.ratios[j]) * f;
-            shift = ps.shifts[j] + (ps.shifts[j + 1] - ps.shifts[j]) * f;
-            found = true;
-        }
-    }
-    if (!found) return false;
-
+    PhaseShifterSetting setting;
+    if (!phase_shifter_setting(ps, position, setting)) return false;
     ps.pos = position;
-    Branch& branch = network.branches[ps.branch];
-    branch.ratio = ratio;
-    branch.shift = shift;
-    // series admittance 1 / (r + jx) in both pairs
-    const double d = ps.r * ps.r + x * x;
-    if (d > 1e-30) {
-        branch.g_from = branch.g_to = ps.r / d;
-        branch.b_from = branch.b_to = -x / d;
-    }
+    apply_phase_shifter_setting(network.branches[ps.branch], ps, setting);
     return true;
 }
 
