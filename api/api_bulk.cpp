@@ -18,7 +18,7 @@ void put(Value* array, std::size_t i, Source value) {
     if (array) array[i] = static_cast<Value>(value);
 }
 
-// Rule 2 of the copies: "<export>: array too small" and -8 when the caller's arrays cannot hold
+// "<export>: array too small" and -8 when the caller's arrays cannot hold
 // one entry per element; a negative capacity never can.
 bool too_small(VarnokContext* ctx, const char* export_name, int capacity, std::size_t count) {
     if (capacity >= 0 && static_cast<std::size_t>(capacity) >= count) return false;

@@ -41,7 +41,7 @@ const std::vector<varnok::SVC>& svcs(const Network& n) { return n.svcs; }
 const std::vector<varnok::Zone>& zones(const Network& n) { return n.zones; }
 const std::vector<varnok::Cut>& cuts(const Network& n) { return n.cuts; }
 
-// Rules 1 and 2 of the name exports, then the shared buffer guard.
+// The handle, then the index, then the shared buffer guard.
 template <typename Elements>
 int name_at(VarnokContext* ctx, const Elements& (*elements)(const Network&),
             const char* export_name, int index, char* buffer, int capacity) {
