@@ -3,15 +3,12 @@
 
 #include <string>
 
+#include "context_handle.h"
 #include "varnok_api.h"
 
 namespace {
 
-struct Handle {
-    VarnokContext* ctx = varnok_create();
-    ~Handle() { varnok_destroy(ctx); }
-    std::string error() const { return varnok_get_last_error(ctx); }
-};
+using Handle = api_test::ContextHandle;
 
 TEST(Handle, CreateAndDestroy) {
     VarnokContext* ctx = varnok_create();

@@ -7,16 +7,14 @@
 
 #include <sys/stat.h>
 
+#include "context_handle.h"
 #include "varnok_api.h"
 
 namespace {
 
 const std::string kData = std::string(VARNOK_TEST_DATA_DIR) + "/state/";
 
-struct Handle {
-    VarnokContext* ctx = varnok_create();
-    ~Handle() { varnok_destroy(ctx); }
-    std::string error() const { return varnok_get_last_error(ctx); }
+struct Handle : api_test::ContextHandle {
     int load(const std::string& file) { return varnok_load_file(ctx, (kData + file).c_str()); }
 };
 

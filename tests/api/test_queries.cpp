@@ -7,23 +7,20 @@
 #include <string>
 #include <vector>
 
+#include "context_handle.h"
 #include "varnok_api.h"
 
 namespace {
 
 const std::string kDir = std::string(VARNOK_TEST_DATA_DIR) + "/queries/";
 
-struct Handle {
-    VarnokContext* ctx = varnok_create();
+// A handle, optionally loaded with one of the files of kDir.
+struct Handle : api_test::ContextHandle {
     Handle() = default;
     explicit Handle(const std::string& file) {
         EXPECT_EQ(varnok_load_file(ctx, (kDir + file).c_str()), VARNOK_OK)
             << varnok_get_last_error(ctx);
     }
-    ~Handle() { varnok_destroy(ctx); }
-    Handle(const Handle&) = delete;
-    Handle& operator=(const Handle&) = delete;
-    std::string error() const { return varnok_get_last_error(ctx); }
 };
 
 // network.txt, in index order:

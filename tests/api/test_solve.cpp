@@ -5,6 +5,7 @@
 #include <string>
 
 #include "api/varnok_api.h"
+#include "context_handle.h"
 
 namespace {
 
@@ -12,13 +13,7 @@ std::string data_file(const char* name) {
     return std::string(VARNOK_TEST_DATA_DIR) + "/solver/" + name;
 }
 
-struct Handle {
-    VarnokContext* ctx = varnok_create();
-    ~Handle() { varnok_destroy(ctx); }
-    Handle() = default;
-    Handle(const Handle&) = delete;
-    Handle& operator=(const Handle&) = delete;
-};
+using Handle = api_test::ContextHandle;
 
 struct Result {
     int convergence;

@@ -1,5 +1,6 @@
 // Helpers for the input-reader tests: input text written to a temporary file, loaded into a
-// fresh network and settings, with the warnings captured.
+// fresh network and settings, with the warnings captured; records built by hand and the refusal
+// a record handler raises.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -7,7 +8,10 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "network/InputParser.h"
@@ -42,20 +46,25 @@ struct Loaded {
     std::string warnings;  // what the load wrote to standard error
 };
 
-// Loads `text`; a failure of the load propagates.
-inline Loaded load_text(const std::string& text, const SolverParams& params = SolverParams{}) {
-    TempFile file(text);
+// Loads the file at `path`; a failure of the load propagates.
+inline Loaded load_file(const std::string& path, const SolverParams& params = SolverParams{}) {
     Loaded loaded;
     loaded.params = params;
     ::testing::internal::CaptureStderr();
     try {
-        InputParser().load(file.path(), loaded.network, loaded.params);
+        InputParser().load(path, loaded.network, loaded.params);
     } catch (...) {
         ::testing::internal::GetCapturedStderr();
         throw;
     }
     loaded.warnings = ::testing::internal::GetCapturedStderr();
     return loaded;
+}
+
+// Loads `text`; a failure of the load propagates.
+inline Loaded load_text(const std::string& text, const SolverParams& params = SolverParams{}) {
+    TempFile file(text);
+    return load_file(file.path(), params);
 }
 
 // The text of the exception that loading `text` raises ("" when it loads).
@@ -79,6 +88,24 @@ inline std::vector<InputParser::Record> tokenize_text(const std::string& text,
                                                       std::vector<std::string>& comments) {
     TempFile file(text);
     return InputParser().tokenize(file.path(), comments);
+}
+
+using Record = InputParser::Record;
+using Fields = std::vector<std::string>;
+
+// A record as the tokenizer hands it to a handler.
+inline Record rec(const std::string& keyword, Fields fields) {
+    return Record{keyword, std::move(fields)};
+}
+
+// The runtime_error text a handler call raises, "" when it returns.
+inline std::string refusal(const std::function<void()>& call) {
+    try {
+        call();
+    } catch (const std::runtime_error& e) {
+        return e.what();
+    }
+    return "";
 }
 
 }  // namespace varnok::reader_test

@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <functional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -15,22 +14,12 @@
 namespace varnok {
 namespace {
 
-using Record = InputParser::Record;
-using Fields = std::vector<std::string>;
+using reader_test::Fields;
+using reader_test::rec;
+using reader_test::refusal;
 
 constexpr double kDeg = 57.2957795;  // degrees per radian of the input format
 const std::string kEmDash = "\xE2\x80\x94";
-
-Record rec(const std::string& keyword, Fields fields) { return Record{keyword, std::move(fields)}; }
-
-std::string refusal(const std::function<void()>& call) {
-    try {
-        call();
-    } catch (const std::runtime_error& e) {
-        return e.what();
-    }
-    return "";
-}
 
 void set_series(Branch& branch, double r, double x) {
     const double z2 = r * r + x * x;

@@ -439,27 +439,12 @@ namespace {
 
 // --- Data files --------------------------------------------------------------------------------
 
-struct FileLoad {
-    Network network;
-    SolverParams params;
-    std::string warnings;
-};
-
-FileLoad load_data_file(const std::string& name) {
-    FileLoad l;
-    ::testing::internal::CaptureStderr();
-    try {
-        InputParser().load(std::string(VARNOK_TEST_DATA_DIR) + "/reader/" + name, l.network, l.params);
-    } catch (...) {
-        ::testing::internal::GetCapturedStderr();
-        throw;
-    }
-    l.warnings = ::testing::internal::GetCapturedStderr();
-    return l;
+Loaded load_data_file(const std::string& name) {
+    return reader_test::load_file(std::string(VARNOK_TEST_DATA_DIR) + "/reader/" + name);
 }
 
 TEST(ReaderDataFiles, LexicalCornerCases) {
-    FileLoad l = load_data_file("lexical.txt");
+    Loaded l = load_data_file("lexical.txt");
     const Network& n = l.network;
     ASSERT_EQ(n.buses.size(), 3u);
     EXPECT_EQ(n.buses[0].name, "A 1");
@@ -475,7 +460,7 @@ TEST(ReaderDataFiles, LexicalCornerCases) {
 }
 
 TEST(ReaderDataFiles, CrLfFile) {
-    FileLoad l = load_data_file("crlf.txt");
+    Loaded l = load_data_file("crlf.txt");
     EXPECT_EQ(l.network.buses.size(), 2u);
     ASSERT_EQ(l.network.branches.size(), 1u);
     EXPECT_EQ(l.network.branches[0].status, 1);
@@ -484,7 +469,7 @@ TEST(ReaderDataFiles, CrLfFile) {
 }
 
 TEST(ReaderDataFiles, EveryRecordKind) {
-    FileLoad l = load_data_file("all_records.txt");
+    Loaded l = load_data_file("all_records.txt");
     const Network& n = l.network;
     EXPECT_EQ(l.warnings, "");
     EXPECT_EQ(n.comment_lines.size(), 3u);

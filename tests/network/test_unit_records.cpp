@@ -2,7 +2,6 @@
 // small network built by hand, then a few whole files.
 #include <gtest/gtest.h>
 
-#include <functional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -13,10 +12,9 @@
 namespace varnok {
 namespace {
 
-using Record = InputParser::Record;
-using Fields = std::vector<std::string>;
-
-Record rec(const std::string& keyword, Fields fields) { return Record{keyword, std::move(fields)}; }
+using reader_test::Fields;
+using reader_test::rec;
+using reader_test::refusal;
 
 // Buses A, B, C, D and X-Y at 400 kV; line L1 A-B, line L2 B-C out of service.
 Network small_network(double sbase = 100.0) {
@@ -41,16 +39,6 @@ Network small_network(double sbase = 100.0) {
     l2.status = 0;
     net.add_branch(l2);
     return net;
-}
-
-// The runtime_error text a handler call raises, "" when it returns.
-std::string refusal(const std::function<void()>& call) {
-    try {
-        call();
-    } catch (const std::runtime_error& e) {
-        return e.what();
-    }
-    return "";
 }
 
 // ---------------------------------------------------------------- GENER

@@ -13,6 +13,7 @@
 
 #include "powerflow/BranchFlow.h"
 #include "powerflow/PowerFlow.h"
+#include "network_builders.h"
 
 namespace varnok {
 namespace {
@@ -21,52 +22,6 @@ std::string printf_text(const char* format, double value) {
     char text[64];
     std::snprintf(text, sizeof text, format, value);
     return text;
-}
-
-int add_plain_bus(Network& net, const std::string& name, int type, double p_load = 0.0,
-                  double q_load = 0.0) {
-    Bus bus;
-    bus.name = name;
-    bus.type = bus.type_init = type;
-    bus.p_load = p_load;
-    bus.q_load = q_load;
-    return net.add_bus(bus);
-}
-
-// A lossless line of reactance x (pu).
-Branch reactance(const std::string& name, int from, int to, double x) {
-    Branch br;
-    br.name = name;
-    br.from = from;
-    br.to = to;
-    br.b_from = br.b_to = -1.0 / x;
-    return br;
-}
-
-// A branch of series impedance r + jx (pu).
-Branch impedance(const std::string& name, int from, int to, double r, double x) {
-    Branch br;
-    br.name = name;
-    br.from = from;
-    br.to = to;
-    const double d = r * r + x * x;
-    br.g_from = br.g_to = r / d;
-    br.b_from = br.b_to = -x / d;
-    return br;
-}
-
-int add_unit(Network& net, const std::string& name, int bus, int mode, double v_set,
-             double q_min, double q_max) {
-    Generator gen;
-    gen.name = name;
-    gen.bus = gen.reg_bus = bus;
-    gen.mode = mode;
-    gen.v_set = v_set;
-    gen.q_min = q_min;
-    gen.q_max = q_max;
-    const int g = net.add_generator(gen);
-    net.buses[bus].gen = g;
-    return g;
 }
 
 int add_compensator(Network& net, int bus, int sense_bus, int mode, double v_set, double gain,
@@ -106,7 +61,7 @@ Network two_bus() {
     add_plain_bus(net, "B0", SLACK);
     add_plain_bus(net, "B1", PQ);
     net.slack_bus = 0;
-    add_unit(net, "G0", 0, GEN_VOLTAGE_CONTROL, 1.0, -9.0, 9.0);
+    add_unit(net, "G0", 0, GEN_VOLTAGE_CONTROL, 0.0, 1.0);
     net.add_branch(reactance("L01", 0, 1, 0.1));
     return net;
 }
@@ -155,7 +110,7 @@ TEST(ReactiveLimits, GeneratorSwitching) {
     for (const GeneratorCase& c : cases) {
         SCOPED_TRACE(c.what);
         Network net = two_bus();
-        const int g = add_unit(net, "G1", 1, c.mode, c.v_set, c.q_min, c.q_max);
+        const int g = add_unit(net, "G1", 1, c.mode, 0.0, c.v_set, c.q_min, c.q_max);
         Generator& gen = net.generators[g];
         gen.status = c.status;
         if (c.mode == GEN_AT_QMAX) gen.q = c.q_max;
@@ -191,7 +146,7 @@ TEST(ReactiveLimits, GeneratorSwitching) {
 
 TEST(ReactiveLimits, SwitchedUnitDoesNotReturnInTheSameCall) {
     Network net = two_bus();
-    const int g = add_unit(net, "G1", 1, GEN_VOLTAGE_CONTROL, 1.05, -0.2, 0.3);
+    const int g = add_unit(net, "G1", 1, GEN_VOLTAGE_CONTROL, 0.0, 1.05, -0.2, 0.3);
     net.buses[1].type = PV;
     PowerFlowSolver solver;
     set_voltages(solver, 1.0, 1.05);
@@ -203,7 +158,7 @@ TEST(ReactiveLimits, SlackGeneratorAtALimitLeavesTheSlackIndexAlone) {
     Network net = two_bus();
     net.generators[0].q_min = -0.2;
     net.generators[0].q_max = 0.2;
-    add_unit(net, "G1", 1, GEN_VOLTAGE_CONTROL, 1.05, -9.0, 9.0);
+    add_unit(net, "G1", 1, GEN_VOLTAGE_CONTROL, 0.0, 1.05);
     net.buses[1].type = PV;
     PowerFlowSolver solver;
     set_voltages(solver, 1.0, 1.05);  // G0 takes 0.5 pu from the line: below its -0.2
@@ -226,7 +181,7 @@ TEST(ReactiveLimits, MarginIsTolreacOnTheSolverBase) {
     // 1000 MVA (margin 1e-4 pu)
     for (const double sbase : {100.0, 1000.0}) {
         Network net = two_bus();
-        const int g = add_unit(net, "G1", 1, GEN_VOLTAGE_CONTROL, 1.05, -0.2, 0.5245);
+        const int g = add_unit(net, "G1", 1, GEN_VOLTAGE_CONTROL, 0.0, 1.05, -0.2, 0.5245);
         PowerFlowSolver solver;
         set_voltages(solver, 1.0, 1.05);
         SolverParams params;
@@ -315,7 +270,7 @@ TEST(ReactiveLimits, CompensatorOutOfServiceNeverSwitches) {
 TEST(ReactiveLimits, SameSwitchesWithoutLogOrObserver) {
     auto run = [](bool with_log) {
         Network net = two_bus();
-        add_unit(net, "G1", 1, GEN_VOLTAGE_CONTROL, 1.05, -0.2, 0.3);
+        add_unit(net, "G1", 1, GEN_VOLTAGE_CONTROL, 0.0, 1.05, -0.2, 0.3);
         PowerFlowSolver solver;
         set_voltages(solver, 1.0, 1.05);
         std::ostringstream log;
@@ -528,7 +483,7 @@ SensitivityNetwork sensitivity_network(Layout layout) {
     Network& net = s.net;
     add_plain_bus(net, "B0", SLACK);
     net.slack_bus = 0;
-    add_unit(net, "G0", 0, GEN_VOLTAGE_CONTROL, 1.02, -9.0, 9.0);
+    add_unit(net, "G0", 0, GEN_VOLTAGE_CONTROL, 0.0, 1.02);
     if (layout == SHIFTER_AT_SLACK || layout == SHIFTER_INTO_SLACK) {
         add_plain_bus(net, "B1", PQ, 0.8, 0.2);
         Branch pst = impedance("PST", 0, 1, 0.01, 0.2);
@@ -551,7 +506,7 @@ SensitivityNetwork sensitivity_network(Layout layout) {
     s.monitored = layout == SHIFTER_INLAND_OTHER ? parallel : s.pst;
     if (layout == SHIFTER_FROM_PV_BUS) {
         net.buses[1].type = PV;
-        add_unit(net, "G1", 1, GEN_VOLTAGE_CONTROL, 1.0, -9.0, 9.0);
+        add_unit(net, "G1", 1, GEN_VOLTAGE_CONTROL, 0.0, 1.0);
         net.generators[1].p = 0.3;
     }
     return s;

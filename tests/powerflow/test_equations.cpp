@@ -12,6 +12,7 @@
 
 #include "powerflow/BranchFlow.h"
 #include "powerflow/PowerFlow.h"
+#include "network_builders.h"
 
 namespace varnok {
 namespace {
@@ -33,13 +34,9 @@ enum : int {
     BUS_COUNT = 9
 };
 
+// A bus named after its index.
 int add_bus(Network& net, int type, double p_load = 0, double q_load = 0) {
-    Bus bus;
-    bus.name = "B" + std::to_string(net.buses.size());
-    bus.type = bus.type_init = type;
-    bus.p_load = p_load;
-    bus.q_load = q_load;
-    return net.add_bus(bus);
+    return add_plain_bus(net, "B" + std::to_string(net.buses.size()), type, p_load, q_load);
 }
 
 int add_gen(Network& net, int bus, int mode, double p, double q, double v_set) {

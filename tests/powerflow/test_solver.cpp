@@ -13,6 +13,7 @@
 
 #include "powerflow/BranchFlow.h"
 #include "powerflow/PowerFlow.h"
+#include "network_builders.h"
 
 namespace varnok {
 namespace {
@@ -52,42 +53,6 @@ int count_of(const std::string& text, const std::string& piece) {
     for (std::size_t at = text.find(piece); at != std::string::npos; at = text.find(piece, at + 1))
         ++n;
     return n;
-}
-
-int add_plain_bus(Network& net, const std::string& name, int type, double p_load = 0.0,
-                  double q_load = 0.0) {
-    Bus bus;
-    bus.name = name;
-    bus.type = bus.type_init = type;
-    bus.p_load = p_load;
-    bus.q_load = q_load;
-    return net.add_bus(bus);
-}
-
-Branch impedance(const std::string& name, int from, int to, double r, double x) {
-    Branch br;
-    br.name = name;
-    br.from = from;
-    br.to = to;
-    const double d = r * r + x * x;
-    br.g_from = br.g_to = r / d;
-    br.b_from = br.b_to = -x / d;
-    return br;
-}
-
-int add_unit(Network& net, const std::string& name, int bus, int mode, double p, double v_set,
-             double q_min = -9.0, double q_max = 9.0) {
-    Generator gen;
-    gen.name = name;
-    gen.bus = gen.reg_bus = bus;
-    gen.mode = mode;
-    gen.p = p;
-    gen.v_set = v_set;
-    gen.q_min = q_min;
-    gen.q_max = q_max;
-    const int g = net.add_generator(gen);
-    net.buses[bus].gen = g;
-    return g;
 }
 
 // B0 the slack (generator at 1.0 pu) feeding load bus B1 over a lossless reactance: at the flat
