@@ -55,6 +55,26 @@ EndFlows end_flows(const Branch& br, double vf, const BranchTerms& k) {
     return s;
 }
 
+// Calls visit(from, to, flows) for every branch with status 1 and both ends valid, in branch
+// order, with the flows at the solver's voltages; each branch's sine and cosine come from the
+// angle cache that the Jacobian shares.
+template <typename Visit>
+void for_each_flow_in_service(const Network& network, const std::vector<double>& v,
+                              const std::vector<double>& theta, SparseMatrix& jacobian,
+                              Visit visit) {
+    const std::size_t bus_count = network.buses.size();
+    jacobian.reserve_angles(network.branches.size());
+    for (std::size_t k = 0; k < network.branches.size(); ++k) {
+        const Branch& br = network.branches[k];
+        if (br.status != 1 || !valid_bus(br.from, bus_count) || !valid_bus(br.to, bus_count))
+            continue;
+        const int f = br.from, t = br.to;
+        const BranchAngle& a =
+            jacobian.angle_of(static_cast<int>(k), theta[f] - theta[t] + br.shift);
+        visit(f, t, end_flows(br, v[f], branch_terms(br, v[t], a)));
+    }
+}
+
 BranchAngle fresh_angle(double t) {
     BranchAngle a;
     a.t = t;
@@ -117,20 +137,12 @@ void PowerFlowSolver::compute_mismatch(const Network& network) {
     }
 
     // Flows into the branches in service.
-    jacobian.reserve_angles(network.branches.size());
-    for (std::size_t k = 0; k < network.branches.size(); ++k) {
-        const Branch& br = network.branches[k];
-        if (br.status != 1 || !valid_bus(br.from, bus_count) || !valid_bus(br.to, bus_count))
-            continue;
-        const int f = br.from, t = br.to;
-        const BranchAngle& a =
-            jacobian.angle_of(static_cast<int>(k), theta[f] - theta[t] + br.shift);
-        const EndFlows s = end_flows(br, v[f], branch_terms(br, v[t], a));
+    for_each_flow_in_service(network, v, theta, jacobian, [m](int f, int t, const EndFlows& s) {
         m[2 * f + 1] -= s.p_ft;
         m[2 * f] -= s.q_ft;
         m[2 * t + 1] -= s.p_tf;
         m[2 * t] -= s.q_tf;
-    }
+    });
 
     for (std::size_t i = 0; i < bus_count; ++i) {
         const Bus& bus = network.buses[i];
@@ -307,15 +319,7 @@ void PowerFlowSolver::compute_injections(Network& network, const SolverParams&) 
         return svc.status == 1 && svc.mode != SVC_FIXED_Q ? &svc : nullptr;
     };
 
-    jacobian.reserve_angles(network.branches.size());
-    for (std::size_t k = 0; k < network.branches.size(); ++k) {
-        const Branch& br = network.branches[k];
-        if (br.status != 1 || !valid_bus(br.from, bus_count) || !valid_bus(br.to, bus_count))
-            continue;
-        const int f = br.from, t = br.to;
-        const BranchAngle& a =
-            jacobian.angle_of(static_cast<int>(k), theta[f] - theta[t] + br.shift);
-        const EndFlows s = end_flows(br, v[f], branch_terms(br, v[t], a));
+    for_each_flow_in_service(network, v, theta, jacobian, [&](int f, int t, const EndFlows& s) {
         if (Generator* gen = controlling_gen(f)) gen->q += s.q_ft;
         if (SVC* svc = controlling_svc(f)) svc->q += s.q_ft;
         if (Generator* gen = controlling_gen(t)) gen->q += s.q_tf;
@@ -324,7 +328,7 @@ void PowerFlowSolver::compute_injections(Network& network, const SolverParams&) 
             if (f == slack) slack_gen->p += s.p_ft;
             if (t == slack) slack_gen->p += s.p_tf;
         }
-    }
+    });
 }
 
 void PowerFlowSolver::write_back(Network& network) {
