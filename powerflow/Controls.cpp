@@ -251,7 +251,8 @@ bool PowerFlowSolver::adjust_taps(Network& network, const SolverParams& params,
             }
         }
         const double sensitivity = pst_sensitivity[i];
-        if (std::fabs(p - ps.pdes) <= kPstBandFraction * ps.deadband) continue;
+        // strictly outside 0.9 of the band; a deviation or band that is not a number is not
+        if (!(std::fabs(p - ps.pdes) > kPstBandFraction * ps.deadband)) continue;
         if (std::fabs(sensitivity) < kMinPstSensitivity) continue;
         const double r = (ps.pdes - p) / sensitivity;
         const bool step_up = (r > 0 && ps.angle_increasing) || (r <= 0 && !ps.angle_increasing);

@@ -120,14 +120,14 @@ void PowerFlowSolver::compute_mismatch(const Network& network) {
         if (gen.mode > 0) m[2 * gen.bus] += gen.q;  // a unit not holding a voltage
     }
     for (const SVC& svc : network.svcs) {
-        if (svc.status != 1 || !valid_bus(svc.bus, bus_count) ||
-            !valid_bus(svc.sense_bus, bus_count))
-            continue;
+        if (svc.status != 1 || !valid_bus(svc.bus, bus_count)) continue;
         const double vb = v[svc.bus];
         double& q = m[2 * svc.bus];
         switch (svc.mode) {
             case SVC_VOLTAGE_CONTROL:
-                q += svc.gain * (svc.v_set - v[svc.sense_bus]) * (vb * vb);
+                // only this mode reads the sensing bus; without a valid one it injects nothing
+                if (valid_bus(svc.sense_bus, bus_count))
+                    q += svc.gain * (svc.v_set - v[svc.sense_bus]) * (vb * vb);
                 break;
             case SVC_AT_BMAX: q += svc.b_max * (vb * vb); break;
             case SVC_AT_BMIN: q += svc.b_min * (vb * vb); break;
@@ -235,9 +235,7 @@ void SparseMatrix::compute_jacobian(const Network& network, const std::vector<do
     if (svc_slots.size() < network.svcs.size()) svc_slots.resize(network.svcs.size());
     for (std::size_t k = 0; k < network.svcs.size(); ++k) {
         const SVC& svc = network.svcs[k];
-        if (svc.status != 1 || !valid_bus(svc.bus, bus_count) ||
-            !valid_bus(svc.sense_bus, bus_count))
-            continue;
+        if (svc.status != 1 || !valid_bus(svc.bus, bus_count)) continue;
         const int b = svc.bus, s = svc.sense_bus;
         const double vb = v[b];
         double& diag = J[q_diag(static_cast<std::size_t>(b))];
@@ -245,6 +243,8 @@ void SparseMatrix::compute_jacobian(const Network& network, const std::vector<do
             case SVC_AT_BMIN: diag -= 2.0 * svc.b_min * vb; break;
             case SVC_AT_BMAX: diag -= 2.0 * svc.b_max * vb; break;
             case SVC_VOLTAGE_CONTROL:
+                // only this mode reads the sensing bus; without a valid one it adds nothing
+                if (!valid_bus(s, bus_count)) break;
                 if (s == b) {
                     diag += -svc.gain * vb * (2.0 * svc.v_set - 3.0 * vb);
                 } else {

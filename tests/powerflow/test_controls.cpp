@@ -660,6 +660,31 @@ TEST(PhaseShifterControl, NoStepInsideTheBandBelowTheSensitivityOrOffTheTable) {
     }
 }
 
+// The step needs a deviation strictly larger than 0.9 of the band: a setpoint or a band that is
+// not a number ("nan" reads as a number from the record) never moves the shifter.
+TEST(PhaseShifterControl, NoStepWhenTheDeviationTestIsNotANumber) {
+    const struct {
+        const char* what;
+        double pdes;      // NaN: not a number; otherwise offset from the flow, pu
+        double deadband;  // pu
+    } cases[] = {
+        {"setpoint not a number", std::nan(""), 0.01},
+        {"band not a number", 0.2, std::nan("")},
+    };
+    for (const auto& k : cases) {
+        SCOPED_TRACE(k.what);
+        ControlledShifter c;
+        prepare_shifter(c, 1);
+        PhaseShifter& ps = c.net.phase_shifters[0];
+        ps.pdes = std::isnan(k.pdes) ? k.pdes : compute_branch_flow(c.net, 0).p_from + k.pdes;
+        ps.deadband = k.deadband;
+        std::ostringstream log;
+        EXPECT_FALSE(c.solver.adjust_taps(c.net, tight(), &log));
+        EXPECT_EQ(ps.pos, 11);
+        EXPECT_EQ(log.str(), " Evaluating phase shifter sensitivities\n");
+    }
+}
+
 TEST(PhaseShifterControl, WaitsForAFactorisationAndSkipsOpenBranches) {
     ControlledShifter c;
     prepare_shifter(c, 1);

@@ -378,6 +378,27 @@ TEST(Equations, MismatchUnitRules) {
     }
 }
 
+// A compensator held at a susceptance limit or at a fixed output does not read its sensing bus:
+// without one (-1) it injects and differentiates exactly as when it senses its own bus.
+TEST(Equations, CompensatorWithoutSensingBusOutsideVoltageControl) {
+    for (int mode : {SVC_AT_BMAX, SVC_AT_BMIN, SVC_FIXED_Q}) {
+        SCOPED_TRACE("mode " + std::to_string(mode));
+        Network own = mixed_network(SVC_VOLTAGE_CONTROL, mode);
+        Network none = mixed_network(SVC_VOLTAGE_CONTROL, mode);
+        none.svcs[none.buses[SVC_LOCAL].svc].sense_bus = -1;
+        PowerFlowSolver a, b;
+        for (auto [s, net] : {std::pair{&a, &own}, std::pair{&b, &none}}) {
+            s->jacobian.build_structure(*net);
+            s->init_state(*net);
+            set_state(*s);
+            s->compute_mismatch(*net);
+            s->jacobian.compute_jacobian(*net, s->v, s->theta);
+        }
+        EXPECT_EQ(b.mismatch, a.mismatch);
+        EXPECT_EQ(b.jacobian.values, a.jacobian.values);
+    }
+}
+
 TEST(Equations, BranchStatusTwoIsOutOfTheMismatch) {
     Network two = mixed_network(), open = mixed_network();
     two.branches[4].status = 2;
