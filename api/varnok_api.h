@@ -4,8 +4,8 @@
  * Plain C interface over an opaque handle. Every function that takes a handle tests its arguments
  * in one order: the handle (a null handle gives VARNOK_ERR_NULL_ARG and stores nothing), the other
  * required pointers, whether a network is loaded where one is needed, then names and indexes.
- * A negative status leaves a text in the handle's last error (varnok_get_last_error); a success
- * never clears it. No function starts a thread or takes a lock: a handle serves one caller at a
+ * Apart from a NULL handle and a NULL name given to a lookup (varnok_find_*), a negative status
+ * leaves a text in the handle's last error (varnok_get_last_error); a success never clears it. No function starts a thread or takes a lock: a handle serves one caller at a
  * time, distinct handles share nothing.
  *
  * Units: voltages in per unit, angles in radians, nominal voltages in kV; every power a query
