@@ -25,9 +25,7 @@ constexpr double kZeroRatio = 1e-10;
 constexpr double kDegreesPerRadian = 57.2957795;
 // Rating of branches that cannot overload (switches, admittance branches), pu.
 constexpr double kUnlimitedRating = 999999.0;
-// A tap changer has tens of positions; a table this long is a mistyped record, and building it
-// would only exhaust memory.
-constexpr int kMaxTapPositions = 10000;
+constexpr int kMaxTapPositions = InputParser::max_tap_positions;
 
 using Record = InputParser::Record;
 

@@ -216,6 +216,9 @@ void InputParser::translate_ltc_v(const Record& record, Network& network) {
     const double vdes = std::stod(f[6]);
     if (positions < 2)
         refuse("LTC-V '" + f[0] + "' NBPOS must be >= 2, got " + std::to_string(positions));
+    if (positions > max_tap_positions)
+        refuse("LTC-V '" + f[0] + "' NBPOS must be <= " + std::to_string(max_tap_positions) +
+               ", got " + std::to_string(positions));
 
     TapRegulator tap;
     tap.branch = branch;

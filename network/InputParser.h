@@ -58,6 +58,10 @@ public:
     void translate_ltc_v(const Record& record, Network& network);
     void translate_pshift_p(const Record& record, Network& network, int index);
 
+    // Most positions a tap table may have: a tap changer has tens of them, so a longer table is
+    // a mistyped record, and building it would only exhaust memory.
+    static constexpr int max_tap_positions = 10000;
+
     // The tap table shared by "TRFO" with a control bus and "LTC-V": ratios from the first and
     // last percentage over `positions` entries, the start position nearest the branch's ratio,
     // and the branch's ratio then set to the table entry there.

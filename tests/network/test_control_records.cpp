@@ -140,6 +140,8 @@ TEST(ControlRecordsLtcV, RefusalTexts) {
          "InputParser: LTC-V 'T1' NBPOS must be >= 2, got 1"},
         {{"T1", "C", "90", "110", "-5.5", "0.01", "1.02"},
          "InputParser: LTC-V 'T1' NBPOS must be >= 2, got -5"},
+        {{"T1", "C", "90", "110", "10001", "0.01", "1.02"},
+         "InputParser: LTC-V 'T1' NBPOS must be <= 10000, got 10001"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.text);

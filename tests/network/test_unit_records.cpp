@@ -235,6 +235,41 @@ TEST(UnitRecordsGener, UnitsOfTwoKindsRefusedInEitherOrder) {
               "InputParser: Both a generator and an SVC at bus A");
 }
 
+// The bus of a voltage-controlling generator becomes PV at its setpoint before the one-unit
+// tests run, so a generator refused for its bus has already changed that bus.
+TEST(UnitRecordsGener, RefusedVoltageControllerHasAlreadySetItsBus) {
+    struct Case {
+        const char* what;
+        bool svc_first;  // else a generator of another name stands at the bus
+        std::string text;
+    };
+    for (const Case& c : std::vector<Case>{
+             {"compensator at the bus", true, "InputParser: Both a generator and an SVC at bus A"},
+             {"other generator at the bus", false,
+              "InputParser: More than one generator at bus A"}}) {
+        Network net = small_network();
+        InputParser reader;
+        if (c.svc_first)
+            reader.translate_svc(rec("SVC", {"S1", "A", "A", "0", "0", "1", "1", "-1", "1", "1"}),
+                                 net, 0);
+        else
+            reader.translate_gener(rec("GENER", {"G0", "A", "0", "0", "0", "0", "-1", "1", "1"}),
+                                   net, 0);
+        EXPECT_EQ(refusal([&] {
+                      reader.translate_gener(
+                          rec("GENER", {"G1", "A", "0", "0", "1.03", "0", "-1", "1", "1"}), net, 1);
+                  }),
+                  c.text)
+            << c.what;
+        EXPECT_EQ(net.find_gen("G1"), -1) << c.what;
+        EXPECT_EQ(net.buses[0].type, PV) << c.what;
+        EXPECT_EQ(net.buses[0].type_init, PV) << c.what;
+        EXPECT_DOUBLE_EQ(net.buses[0].v, 1.03) << c.what;
+        EXPECT_DOUBLE_EQ(net.buses[0].v_init, 1.03) << c.what;
+        EXPECT_DOUBLE_EQ(net.buses[0].angle, 0.0) << c.what;
+    }
+}
+
 TEST(UnitRecordsGener, NumbersFailWithTheConversionsOwnExceptions) {
     InputParser reader;
     {
