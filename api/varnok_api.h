@@ -223,6 +223,12 @@ VARNOK_API int varnok_copy_svc_outputs(VarnokContext* ctx, double* q_mvar, int* 
  * and valid until the next call of this function. A static "" for a NULL handle. */
 VARNOK_API const char* varnok_get_output_text(VarnokContext* ctx);
 
+/* ---- Modifications and applying them ---------------------------------------------------- */
+
+/* ---- Contingency studies ---------------------------------------------------------------- */
+
+/* ---- Reports ---------------------------------------------------------------------------- */
+
 #ifdef __cplusplus
 }
 #endif
