@@ -274,8 +274,12 @@ public:
     // State of the whole network.
     void save_initial_snapshot();
     void reset_to_initial();
+    // Entry i is 1 when bus i is reached from the slack bus through in-service branches; a bus
+    // already ISOLATED is never entered. Empty without buses or without a valid slack bus.
+    std::vector<char> buses_reached_from_slack() const;
     // Takes out of operation every part that the slack bus cannot reach through in-service
-    // branches. Returns the pruned bus names in index order; `lost_p` receives the active
+    // branches (buses_reached_from_slack: a pruned bus stays pruned until a generator is
+    // connected at it or the network is reset). Returns the pruned bus names in index order; `lost_p` receives the active
     // generation minus load lost with them (pu, positive when generation was lost).
     std::vector<std::string> prune_islands(std::ostream* report = nullptr,
                                            double* lost_p = nullptr);

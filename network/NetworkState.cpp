@@ -104,8 +104,11 @@ void reset_from_initial_values(Network& network) {
     }
 }
 
-// Buses reachable from `slack` through branches whose status is not 0. The adjacency is built
-// once, in compressed rows, so the search is linear in buses plus branches.
+// Buses reachable from `slack` through branches whose status is not 0, never entering a bus that
+// an earlier pruning made ISOLATED: the solver holds such a bus at 0 V, so a branch reconnected to
+// it would be a short to ground through its series impedance. A generator connected there makes
+// the bus PV again and so opens the way. The adjacency is built once, in compressed rows, so the
+// search is linear in buses plus branches.
 std::vector<char> reachable_from(const Network& network, int slack) {
     const std::size_t n_bus = network.buses.size();
     std::vector<std::size_t> row_start(n_bus + 1, 0);
@@ -135,7 +138,7 @@ std::vector<char> reachable_from(const Network& network, int slack) {
         const std::size_t bus = static_cast<std::size_t>(queue[head]);
         for (std::size_t k = row_start[bus]; k < row_start[bus + 1]; ++k) {
             const std::size_t other = static_cast<std::size_t>(neighbours[k]);
-            if (reached[other]) continue;
+            if (reached[other] || network.buses[other].type == ISOLATED) continue;
             reached[other] = 1;
             queue.push_back(neighbours[k]);
         }
@@ -245,14 +248,18 @@ void Network::reset_to_initial() {
         reset_from_initial_values(*this);
 }
 
+std::vector<char> Network::buses_reached_from_slack() const {
+    // A slack index outside the buses is treated as no slack bus: nothing can be judged
+    // unreachable without a reference.
+    if (buses.empty() || !valid_index(slack_bus, buses.size())) return {};
+    return reachable_from(*this, slack_bus);
+}
+
 std::vector<std::string> Network::prune_islands(std::ostream* report, double* lost_p) {
     if (lost_p) *lost_p = 0.0;
     std::vector<std::string> pruned;
-    // A slack index outside the buses is treated as no slack bus: nothing can be judged
-    // unreachable without a reference.
-    if (buses.empty() || !valid_index(slack_bus, buses.size())) return pruned;
-
-    const std::vector<char> reached = reachable_from(*this, slack_bus);
+    const std::vector<char> reached = buses_reached_from_slack();
+    if (reached.empty()) return pruned;
 
     // Lost power: generation minus load of the pruned part, pu; positive means generation lost.
     double lost = 0.0;

@@ -195,6 +195,20 @@ TEST(PruneIslands, BranchWithMissingEndJoinsNothing) {
 
 // Reachability must not depend on the order in which branches appear: a chain listed from its
 // far end, with the slack bus in the middle.
+TEST(PruneIslands, BusMadePvAgainIsReachedThroughItsBranch) {
+    IslandNetwork n;
+    n.net.prune_islands();
+    n.net.branches[n.bc].status = 1;
+    n.net.branches[n.cd].status = 1;
+    n.net.buses[n.c].type = PV;  // as a generator connected there leaves it
+
+    // C is entered again; D, still ISOLATED, is not, and its branch goes out.
+    EXPECT_EQ(n.net.prune_islands(), (std::vector<std::string>{"D"}));
+    EXPECT_EQ(n.net.buses[n.c].type, PV);
+    EXPECT_EQ(n.net.branches[n.bc].status, 1);
+    EXPECT_EQ(n.net.branches[n.cd].status, 0);
+}
+
 TEST(PruneIslands, LongChainInAnyBranchOrder) {
     Network net;
     const int n_bus = 2000;
@@ -220,9 +234,13 @@ TEST(PruneIslands, ReconnectingDoesNotBringBackAndResetDoes) {
     n.net.branches[n.bc].status = 1;
     n.net.branches[n.cd].status = 1;
 
+    // The search does not enter a bus already ISOLATED (the solver holds it at 0 V): the
+    // island is pruned again and the reconnected branches go back out.
     double lost = 99.0;
-    EXPECT_TRUE(n.net.prune_islands(nullptr, &lost).empty());
+    EXPECT_EQ(n.net.prune_islands(nullptr, &lost), (std::vector<std::string>{"C", "D"}));
     EXPECT_EQ(lost, 0.0);
+    EXPECT_EQ(n.net.branches[n.bc].status, 0);
+    EXPECT_EQ(n.net.branches[n.cd].status, 0);
     EXPECT_EQ(n.net.buses[n.c].type, ISOLATED);
     EXPECT_EQ(n.net.buses[n.c].p_load, 0.0);
     EXPECT_EQ(n.net.generators[n.gen_c].status, 0);
