@@ -12,17 +12,30 @@ double effective_participation(const Generator& gen) {
     return gen.participation > 0.0 ? gen.participation : 0.0;
 }
 
-// A unit takes part in a pass while its output can still move the way `remainder` asks: strictly
-// inside its active limits, or on the limit that the change would leave. Equal limits leave no
-// room in either direction.
 bool takes_part(const Generator& gen, double remainder) {
-    if (gen.status == 0 || effective_participation(gen) == 0.0) return false;
-    if (gen.p_min == gen.p_max) return false;
-    if (gen.p_min < gen.p && gen.p < gen.p_max) return true;
-    return (gen.p == gen.p_max && remainder < 0.0) || (gen.p == gen.p_min && remainder > 0.0);
+    return gen.status != 0 && effective_participation(gen) != 0.0 &&
+           has_active_room(gen, remainder);
 }
 
 }  // namespace
+
+bool has_active_room(const Generator& gen, double change) {
+    if (gen.p_min == gen.p_max) return false;
+    if (gen.p_min < gen.p && gen.p < gen.p_max) return true;
+    return (gen.p == gen.p_max && change < 0.0) || (gen.p == gen.p_min && change > 0.0);
+}
+
+double clamp_to_active_limits(Generator& gen) {
+    double refused = 0.0;
+    if (gen.p > gen.p_max) {
+        refused = gen.p - gen.p_max;
+        gen.p = gen.p_max;
+    } else if (gen.p < gen.p_min) {
+        refused = gen.p - gen.p_min;
+        gen.p = gen.p_min;
+    }
+    return refused;
+}
 
 void redispatch_generation(Network& network, double imbalance, const SolverParams& params) {
     const double tolerance = params.tolac / network.sbase;
@@ -39,17 +52,8 @@ void redispatch_generation(Network& network, double imbalance, const SolverParam
         double refused = 0.0;
         for (Generator& gen : network.generators) {
             if (!takes_part(gen, remainder)) continue;
-            const double p_new =
-                (remainder * effective_participation(gen)) / participation_sum + gen.p;
-            if (p_new > gen.p_max) {
-                gen.p = gen.p_max;
-                refused += p_new - gen.p_max;
-            } else if (p_new < gen.p_min) {
-                gen.p = gen.p_min;
-                refused += p_new - gen.p_min;
-            } else {
-                gen.p = p_new;
-            }
+            gen.p = (remainder * effective_participation(gen)) / participation_sum + gen.p;
+            refused += clamp_to_active_limits(gen);
         }
         remainder = refused;
         // Nothing refused means nothing is left to place, also under a tolerance that is

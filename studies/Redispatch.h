@@ -18,4 +18,13 @@ namespace varnok {
 // Writes Generator::p only; allocates nothing, throws nothing.
 void redispatch_generation(Network& network, double imbalance, const SolverParams& params);
 
+// Whether a unit's active output can still move the way `change` asks (its sign): strictly
+// inside its active limits, or on the limit that the change would leave. A unit whose two limits
+// are equal has no room either way. Status and participation are the caller's tests.
+bool has_active_room(const Generator& gen, double change);
+
+// Puts an output beyond an active limit back on that limit and returns what the limit refused
+// (pu: positive above p_max, negative below p_min, 0 within the limits).
+double clamp_to_active_limits(Generator& gen);
+
 }  // namespace varnok
