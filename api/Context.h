@@ -3,6 +3,7 @@
 #pragma once
 
 #include <exception>
+#include <memory>
 #include <string>
 #include <utility>
 
@@ -10,6 +11,7 @@
 #include "network/Network.h"
 #include "network/SolverParams.h"
 #include "powerflow/PowerFlow.h"
+#include "studies/ModifyEngine.h"
 
 struct VarnokContext {
     varnok::Network network;
@@ -18,6 +20,9 @@ struct VarnokContext {
     varnok::SolveResult last_result;  // of the last solve, apply or reset
     std::string output_text;          // the bus table of varnok_get_output_text
     std::string last_error;           // the last error or warning text
+    // Changes made since the last apply, over this handle's network, solver and settings; made
+    // by the first change, dropped by apply, reset, a load that gets past its probe, destroy.
+    std::unique_ptr<varnok::ModifyEngine> pending_changes;
     bool loaded = false;              // a network file has been loaded
 };
 

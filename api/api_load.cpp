@@ -21,7 +21,10 @@ bool readable_file(const char* path) {
 // A handle that already held a network (a second load, or a retry after a failed one) starts
 // over as created, so that record indexes, the snapshot, the Jacobian pattern and the last
 // result all describe the file read now. Options are kept; the file's "$" records apply on top.
+// Pending changes go too, also when the read then fails: their deficit belongs to the network
+// just emptied.
 void start_empty(VarnokContext* ctx) {
+    ctx->pending_changes.reset();
     ctx->network = varnok::Network{};
     ctx->solver.discard();
     ctx->last_result = varnok::SolveResult{};
@@ -60,8 +63,8 @@ int varnok_reset(VarnokContext* ctx) {
     }
     return guarded(ctx, "varnok_reset", VARNOK_ERR_FAILED, [&] {
         ctx->network.reset_to_initial();
-        // The pending modification engine, with its deficit, is dropped here once the handle
-        // holds one; the changes it made are those that the reset has just undone.
+        // The changes that the pending engine made are those just undone; its deficit goes too.
+        ctx->pending_changes.reset();
         ctx->last_result = varnok::SolveResult{};
         return VARNOK_OK;
     });

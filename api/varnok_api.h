@@ -225,6 +225,93 @@ VARNOK_API const char* varnok_get_output_text(VarnokContext* ctx);
 
 /* ---- Modifications and applying them ---------------------------------------------------- */
 
+/* Each change acts on a loaded network at once and takes the element's exact (case-sensitive)
+ * NUL-terminated name, which is only read during the call. The active-power imbalance that the
+ * changes leave (load added, generation lost or moved) waits in the handle until
+ * varnok_apply_changes spreads it over the generators; varnok_solve in between solves the
+ * changed network with the slack bus taking the whole imbalance and keeps it waiting. A
+ * successful varnok_reset or varnok_load_file, and varnok_destroy, drop the waiting imbalance.
+ * Powers are MW and Mvar on the base power of the network as loaded ("$SBASE"), not on
+ * option VARNOK_OPT_SBASE set later; setpoints are pu.
+ *
+ * Statuses, tested in this order; texts go to the last error followed by the name as given:
+ *   -2  NULL handle (no text) or NULL name: "<function>: NULL argument"
+ *   -7  no network loaded: "<function>: no network loaded"
+ *   -3  no such element: "<function>: unknown branch: " (generator, SVC, bus, zone) and the name
+ *   -1  refused, as each function says; nothing changes
+ *   -1  a value that is not finite: "<function>: value is not a finite number: " and the value
+ *       ("nan", "inf", "-inf"); nothing changes. Finite values, zero and negative included, are
+ *       accepted as they come.
+ *   -1  an exception (memory exhausted): its text
+ *    0  done; a success leaves the last error as it was, unless the function says otherwise. */
+
+/* Takes the branch out of service (also when it is out already). A bus cut off by it is taken
+ * out at the next solve or apply and stays out until a reset. */
+VARNOK_API int varnok_trip_branch(VarnokContext* ctx, const char* branch);
+/* Puts the branch back in service. -1 "varnok_connect_branch: already connected: " when it is in
+ * service. It does not bring back a bus taken out earlier: such a bus is taken out again, with
+ * the branch, at the next solve or apply, unless a generator is connected there. */
+VARNOK_API int varnok_connect_branch(VarnokContext* ctx, const char* branch);
+/* Takes the generator out of service; its active output, if it was in service, joins the
+ * imbalance, and its bus loses voltage control. -1 "varnok_trip_generator: slack generator must
+ * not be tripped: " for the unit at the slack bus. */
+VARNOK_API int varnok_trip_generator(VarnokContext* ctx, const char* generator);
+/* Puts the generator back in service at 0 MW under voltage control, holding its bus's present
+ * voltage (at a bus left at 0 V by an earlier outage: the voltage as read, else 1.0 pu); its
+ * bus becomes voltage-controlled (PV), which also brings a bus taken out earlier back into the
+ * next solve. -1 "varnok_connect_generator: already connected: " when it is in service. */
+VARNOK_API int varnok_connect_generator(VarnokContext* ctx, const char* generator);
+/* Takes the static var compensator out of service (also when it is out already). */
+VARNOK_API int varnok_trip_svc(VarnokContext* ctx, const char* svc);
+/* Puts the compensator back in service under voltage control, holding its own bus's present
+ * voltage (as for a generator when that is 0). -1 "varnok_connect_svc: already connected: ". */
+VARNOK_API int varnok_connect_svc(VarnokContext* ctx, const char* svc);
+/* Sets the generator's voltage setpoint (pu), unvalidated; mode, status and bus type stay. */
+VARNOK_API int varnok_set_generator_voltage(VarnokContext* ctx, const char* generator,
+                                            double v_set_pu);
+/* Holds the generator at a reactive output of `q_mvar` as at a reactive limit, in or out of
+ * service; a unit with a voltage setpoint returns to voltage control in a later solve when its
+ * bus voltage rises more than 1e-4 pu above the setpoint. */
+VARNOK_API int varnok_set_generator_pq(VarnokContext* ctx, const char* generator, double q_mvar);
+/* Changes the generator's active output by `delta_p_mw`, cut at its active limits; only the
+ * change made joins the imbalance. -1 "varnok_change_generation: generator not in operation: "
+ * for a unit out of service. Cut at a limit: 0, with " active power limited to maximum (<MW>
+ * MW)\n" (or "minimum") in the last error. */
+VARNOK_API int varnok_change_generation(VarnokContext* ctx, const char* generator,
+                                        double delta_p_mw);
+/* Adds `delta_p_mw` and `delta_q_mvar` to the bus's load (negative removes); the active part
+ * joins the imbalance. */
+VARNOK_API int varnok_change_load(VarnokContext* ctx, const char* bus, double delta_p_mw,
+                                  double delta_q_mvar);
+/* Adds `delta_b_mvar` (reactive injection at 1 pu voltage, positive capacitive) to the bus's
+ * shunt. */
+VARNOK_API int varnok_change_shunt(VarnokContext* ctx, const char* bus, double delta_b_mvar);
+/* Spreads a load change over the zone's buses by their active and reactive participation
+ * factors; the active part joins the imbalance. -1 when either sum of factors is 0 (a zone of
+ * "ZONE" records only, for instance), with "varnok_change_zone_load: sum of bus participations
+ * is zero !\n" in the last error; nothing changes. */
+VARNOK_API int varnok_change_zone_load(VarnokContext* ctx, const char* zone, double delta_p_mw,
+                                       double delta_q_mvar);
+/* Spreads a generation change over the in-service generators at the zone's buses by their
+ * active participation factors (a negative factor counts as 0), within their active limits,
+ * until less than 0.1 MW is left; the change made joins the imbalance. When the units cannot
+ * take it all: 0, with " Insufficient reserve. Generation change limited to <MW> MW\n" (the
+ * change made, 0 when nothing moved) in the last error. */
+VARNOK_API int varnok_change_zone_generation(VarnokContext* ctx, const char* zone,
+                                             double delta_p_mw);
+
+/* Applies the changes: takes out the parts cut off from the slack bus (their generation minus
+ * load joins the imbalance), spreads the imbalance over the generators by their participation
+ * factors within their active limits (the slack bus takes the rest), solves, and recomputes the
+ * generator and compensator outputs when the solve converged. Without earlier changes it does
+ * the same with an imbalance of 0. Returns 0 converged, 1 not converged (the solver results
+ * report this solve either way, and the changes count as applied), -2 NULL handle,
+ * -7 "varnok_apply_changes: no network loaded", -1 an exception (its text; the changes stay
+ * pending and the last solve result as it was). When the imbalance is not 0, the last error receives
+ * "\n Deficit of active power : <MW> MW compensated on generators\n" (or "Excess" with the
+ * surplus), written before the spreading, whatever the generators could take. */
+VARNOK_API int varnok_apply_changes(VarnokContext* ctx);
+
 /* ---- Contingency studies ---------------------------------------------------------------- */
 
 /* ---- Reports ---------------------------------------------------------------------------- */
