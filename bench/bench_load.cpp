@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/largest_case.h"
 #include "network/InputParser.h"
 
 namespace {
@@ -44,20 +45,6 @@ Timing time_step(const Step& step, int runs) {
     const std::size_t n = seconds.size();
     const double median = n % 2 ? seconds[n / 2] : 0.5 * (seconds[n / 2 - 1] + seconds[n / 2]);
     return {median, seconds.front()};
-}
-
-std::string largest_case(const std::string& dir) {
-    std::string best;
-    std::uintmax_t best_size = 0;
-    for (const auto& entry : std::filesystem::directory_iterator(dir)) {
-        if (entry.path().extension() != ".txt" || !entry.is_regular_file()) continue;
-        if (entry.file_size() > best_size) {
-            best_size = entry.file_size();
-            best = entry.path().string();
-        }
-    }
-    if (best.empty()) throw std::runtime_error("no network file in " + dir);
-    return best;
 }
 
 }  // namespace
