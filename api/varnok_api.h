@@ -230,9 +230,10 @@ VARNOK_API const char* varnok_get_output_text(VarnokContext* ctx);
  * changes leave (load added, generation lost or moved) waits in the handle until
  * varnok_apply_changes spreads it over the generators; varnok_solve in between solves the
  * changed network with the slack bus taking the whole imbalance and keeps it waiting. A
- * successful varnok_reset or varnok_load_file, and varnok_destroy, drop the waiting imbalance.
- * Powers are MW and Mvar on the base power of the network as loaded ("$SBASE"), not on
- * option VARNOK_OPT_SBASE set later; setpoints are pu.
+ * successful varnok_reset, a varnok_load_file that gets past its probe (it empties the network,
+ * so also one that then fails) and varnok_destroy drop the waiting imbalance. Powers are MW and
+ * Mvar on the base power that the network was loaded with (VARNOK_OPT_SBASE at the load, after
+ * the file's "$SBASE"), not on a value of that option set later; setpoints are pu.
  *
  * Statuses, tested in this order; texts go to the last error followed by the name as given:
  *   -2  NULL handle (no text) or NULL name: "<function>: NULL argument"
@@ -242,11 +243,12 @@ VARNOK_API const char* varnok_get_output_text(VarnokContext* ctx);
  *   -1  a value that is not finite: "<function>: value is not a finite number: " and the value
  *       ("nan", "inf", "-inf"); nothing changes. Finite values, zero and negative included, are
  *       accepted as they come.
- *   -1  an exception (memory exhausted): its text
+ *   -1  an exception (memory exhausted): its text, or "<function>: unknown error"
  *    0  done; a success leaves the last error as it was, unless the function says otherwise. */
 
 /* Takes the branch out of service (also when it is out already). A bus cut off by it is taken
- * out at the next solve or apply and stays out until a reset. */
+ * out at the next solve or apply (type ISOLATED, load and shunt 0, its units and branches out of
+ * service) and stays out until a reset, or until a generator is connected at it. */
 VARNOK_API int varnok_trip_branch(VarnokContext* ctx, const char* branch);
 /* Puts the branch back in service. -1 "varnok_connect_branch: already connected: " when it is in
  * service. It does not bring back a bus taken out earlier: such a bus is taken out again, with
@@ -258,8 +260,9 @@ VARNOK_API int varnok_connect_branch(VarnokContext* ctx, const char* branch);
 VARNOK_API int varnok_trip_generator(VarnokContext* ctx, const char* generator);
 /* Puts the generator back in service at 0 MW under voltage control, holding its bus's present
  * voltage (at a bus left at 0 V by an earlier outage: the voltage as read, else 1.0 pu); its
- * bus becomes voltage-controlled (PV), which also brings a bus taken out earlier back into the
- * next solve. -1 "varnok_connect_generator: already connected: " when it is in service. */
+ * bus becomes voltage-controlled (PV). A bus taken out earlier so comes back into the next solve
+ * once a branch in service joins it to the network again (its load and shunt stay 0 until a
+ * reset). -1 "varnok_connect_generator: already connected: " when it is in service. */
 VARNOK_API int varnok_connect_generator(VarnokContext* ctx, const char* generator);
 /* Takes the static var compensator out of service (also when it is out already). */
 VARNOK_API int varnok_trip_svc(VarnokContext* ctx, const char* svc);
@@ -275,8 +278,8 @@ VARNOK_API int varnok_set_generator_voltage(VarnokContext* ctx, const char* gene
 VARNOK_API int varnok_set_generator_pq(VarnokContext* ctx, const char* generator, double q_mvar);
 /* Changes the generator's active output by `delta_p_mw`, cut at its active limits; only the
  * change made joins the imbalance. -1 "varnok_change_generation: generator not in operation: "
- * for a unit out of service. Cut at a limit: 0, with " active power limited to maximum (<MW>
- * MW)\n" (or "minimum") in the last error. */
+ * for a unit out of service. Cut at a limit: 0, and the last error receives
+ * " active power limited to maximum (<limit> MW)\n" (or "minimum"). */
 VARNOK_API int varnok_change_generation(VarnokContext* ctx, const char* generator,
                                         double delta_p_mw);
 /* Adds `delta_p_mw` and `delta_q_mvar` to the bus's load (negative removes); the active part
@@ -307,9 +310,10 @@ VARNOK_API int varnok_change_zone_generation(VarnokContext* ctx, const char* zon
  * the same with an imbalance of 0. Returns 0 converged, 1 not converged (the solver results
  * report this solve either way, and the changes count as applied), -2 NULL handle,
  * -7 "varnok_apply_changes: no network loaded", -1 an exception (its text; the changes stay
- * pending and the last solve result as it was). When the imbalance is not 0, the last error receives
- * "\n Deficit of active power : <MW> MW compensated on generators\n" (or "Excess" with the
- * surplus), written before the spreading, whatever the generators could take. */
+ * pending and the last solve result as it was). When the imbalance is not 0, the last error
+ * receives "\n Deficit of active power : <MW> MW compensated on generators\n" (or "Excess"
+ * with the surplus), written before the spreading, whatever the generators could take; an
+ * imbalance of 0 leaves the last error as it was. */
 VARNOK_API int varnok_apply_changes(VarnokContext* ctx);
 
 /* ---- Contingency studies ---------------------------------------------------------------- */

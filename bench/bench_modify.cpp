@@ -139,8 +139,8 @@ int main(int argc, char** argv) {
         const double t_connectivity = median_ms(restore_changed, [&] {
             ModifyEngine(net, solver, params).check_connectivity();
         }, runs);
-        const double t_prune = median_ms(restore_changed, [&] { net.prune_islands(nullptr, &island); },
-                                         runs);
+        const double t_prune =
+            median_ms(restore_changed, [&] { net.prune_islands(nullptr, &island); }, runs);
         const double t_redispatch = median_ms([&] { net = pruned; }, [&] {
             redispatch_generation(net, deficit + island, params);
         }, runs);

@@ -45,6 +45,7 @@ const char* const kUnknownGenerator = " unknown generator !\n";
 const char* const kUnknownSvc = " unknown SVC !\n";
 const char* const kUnknownBus = " unknown bus !\n";
 const char* const kUnknownZone = " unknown zone !\n";
+const char* const kCompensated = " MW compensated on generators\n";
 
 }  // namespace
 
@@ -277,11 +278,12 @@ ModifyEngine::FinalizeResult ModifyEngine::finalize() {
     double island_loss = 0.0;  // generation minus load of the pruned parts, pu
     network.prune_islands(nullptr, &island_loss);
     delta_p += island_loss;
+    // Made before the redispatch: it does not depend on how much the generators can take.
     const double mw = delta_p * network.sbase;
     if (delta_p > 0.0)
-        result.message = text("\n Deficit of active power : ", mw, " MW compensated on generators\n");
+        result.message = text("\n Deficit of active power : ", mw, kCompensated);
     else if (delta_p < 0.0)
-        result.message = text("\n Excess of active power : ", -mw, " MW compensated on generators\n");
+        result.message = text("\n Excess of active power : ", -mw, kCompensated);
 
     redispatch_generation(network, delta_p, params);
 

@@ -27,7 +27,9 @@ struct Grid {
     PowerFlowSolver solver;
     ModifyEngine engine{net, solver, params};
 
-    Grid() { InputParser{}.load(std::string(VARNOK_TEST_DATA_DIR) + "/modify/grid.txt", net, params); }
+    Grid() {
+        InputParser{}.load(std::string(VARNOK_TEST_DATA_DIR) + "/modify/grid.txt", net, params);
+    }
     Bus& bus(const char* name) { return net.buses[net.find_bus(name)]; }
     Branch& branch(const char* name) { return net.branches[net.find_branch(name)]; }
     Generator& gen(const char* name) { return net.generators[net.find_gen(name)]; }
