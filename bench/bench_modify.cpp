@@ -13,6 +13,7 @@
 #include <functional>
 #include <exception>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "bench/largest_case.h"
@@ -26,19 +27,38 @@ namespace {
 using namespace varnok;
 using Clock = std::chrono::steady_clock;
 
+double median(std::vector<double> x) {
+    std::sort(x.begin(), x.end());
+    const std::size_t n = x.size();
+    return n % 2 ? x[n / 2] : 0.5 * (x[n / 2 - 1] + x[n / 2]);
+}
+
+double elapsed_ms(const std::function<void()>& prepare, const std::function<void()>& run) {
+    prepare();
+    const auto start = Clock::now();
+    run();
+    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+}
+
 // Median milliseconds of `runs` runs of `run`, with `prepare` before each outside the clock.
 double median_ms(const std::function<void()>& prepare, const std::function<void()>& run,
                  int runs) {
     std::vector<double> ms;
+    for (int i = 0; i < runs; ++i) ms.push_back(elapsed_ms(prepare, run));
+    return median(ms);
+}
+
+// The same for two runs timed in turn, so that a shared machine whose load drifts slows both
+// alike and their ratio holds.
+std::pair<double, double> median_ms_in_turn(const std::function<void()>& prepare,
+                                            const std::function<void()>& first,
+                                            const std::function<void()>& second, int runs) {
+    std::vector<double> a, b;
     for (int i = 0; i < runs; ++i) {
-        prepare();
-        const auto start = Clock::now();
-        run();
-        ms.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
+        a.push_back(elapsed_ms(prepare, first));
+        b.push_back(elapsed_ms(prepare, second));
     }
-    std::sort(ms.begin(), ms.end());
-    const std::size_t n = ms.size();
-    return n % 2 ? ms[n / 2] : 0.5 * (ms[n / 2 - 1] + ms[n / 2]);
+    return {median(a), median(b)};
 }
 
 // The names a host would pass: `count` elements spread evenly over those that `eligible`
@@ -83,7 +103,7 @@ void make_changes(ModifyEngine& engine, const Sequence& s) {
 int main(int argc, char** argv) {
     try {
         const std::string path = argc > 1 ? argv[1] : largest_case(VARNOK_CASES_DIR);
-        const int runs = argc > 2 ? std::max(1, std::stoi(argv[2])) : 9;
+        const int runs = argc > 2 ? std::max(1, std::stoi(argv[2])) : 15;
 
         // The handle's state after load and a first varnok_solve.
         Network solved;
@@ -117,12 +137,22 @@ int main(int argc, char** argv) {
         }
         auto restore_changed = [&] { net = changed; };
 
+        // The apply, and varnok_solve on the same changed network: no connectivity list, no
+        // redispatch.
         ModifyEngine::FinalizeResult applied;
-        const double t_apply = median_ms(restore_changed, [&] {
-            ModifyEngine engine(net, solver, params);
-            engine.delta_p = deficit;
-            applied = engine.finalize();
-        }, runs);
+        const auto [t_apply, t_plain] = median_ms_in_turn(
+            restore_changed,
+            [&] {
+                ModifyEngine engine(net, solver, params);
+                engine.delta_p = deficit;
+                applied = engine.finalize();
+            },
+            [&] {
+                net.prune_islands(nullptr, nullptr);
+                solver.solve(net, params);
+                solver.compute_injections(net, params);
+            },
+            runs);
 
         // The steps of the apply, each on the state in which the apply meets it.
         double island = 0.0;
@@ -149,13 +179,6 @@ int main(int argc, char** argv) {
                                          [&] { resolved = solver.solve(net, params); }, runs);
         const double t_outputs = median_ms([&] { net = solved_again; },
                                            [&] { solver.compute_injections(net, params); }, runs);
-
-        // varnok_solve on the same changed network: no connectivity list, no redispatch.
-        const double t_plain = median_ms(restore_changed, [&] {
-            net.prune_islands(nullptr, nullptr);
-            solver.solve(net, params);
-            solver.compute_injections(net, params);
-        }, runs);
 
         const double pieces = t_connectivity + t_prune + t_redispatch + t_solve + t_outputs;
         std::printf("%s: %zu buses, %zu branches, %zu generators; first solve %d iterations (%s)\n",
