@@ -278,9 +278,10 @@ public:
     // already ISOLATED is never entered. Empty without buses or without a valid slack bus.
     std::vector<char> buses_reached_from_slack() const;
     // Takes out of operation every part that the slack bus cannot reach through in-service
-    // branches (buses_reached_from_slack: a pruned bus stays pruned until a generator is
-    // connected at it or the network is reset). Returns the pruned bus names in index order; `lost_p` receives the active
-    // generation minus load lost with them (pu, positive when generation was lost).
+    // branches, as buses_reached_from_slack judges it: a pruned bus stays out until a reset or
+    // a generator connected at it. Returns the pruned bus names in index order; `lost_p`
+    // receives the active generation minus load lost with them (pu, positive when generation
+    // was lost).
     std::vector<std::string> prune_islands(std::ostream* report = nullptr,
                                            double* lost_p = nullptr);
     void update_record_field(int record, int field, const std::string& value);
