@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "bench/largest_case.h"
+#include "bench/bench_common.h"
 #include "network/InputParser.h"
 
 namespace {

@@ -16,7 +16,7 @@
 #include <utility>
 #include <vector>
 
-#include "bench/largest_case.h"
+#include "bench/bench_common.h"
 #include "network/InputParser.h"
 #include "powerflow/PowerFlow.h"
 #include "studies/ModifyEngine.h"
@@ -26,12 +26,6 @@ namespace {
 
 using namespace varnok;
 using Clock = std::chrono::steady_clock;
-
-double median(std::vector<double> x) {
-    std::sort(x.begin(), x.end());
-    const std::size_t n = x.size();
-    return n % 2 ? x[n / 2] : 0.5 * (x[n / 2 - 1] + x[n / 2]);
-}
 
 double elapsed_ms(const std::function<void()>& prepare, const std::function<void()>& run) {
     prepare();

@@ -1,11 +1,14 @@
-// The network a benchmark takes when it is given none: the largest .txt of a directory.
+// What the benchmarks share: the network they take when given none, and the median of timings.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <filesystem>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
+// The largest .txt of a directory.
 inline std::string largest_case(const std::string& dir) {
     std::string best;
     std::uintmax_t best_size = 0;
@@ -18,4 +21,10 @@ inline std::string largest_case(const std::string& dir) {
     }
     if (best.empty()) throw std::runtime_error("no network file in " + dir);
     return best;
+}
+
+inline double median(std::vector<double> x) {
+    std::sort(x.begin(), x.end());
+    const std::size_t n = x.size();
+    return n % 2 ? x[n / 2] : 0.5 * (x[n / 2 - 1] + x[n / 2]);
 }
