@@ -4,11 +4,11 @@
 // on the base impedance of its from bus, Zb = Vnom^2 / S; a transformer's are in percent on its
 // own rated power Snom, so an impedance scales by S / Snom and a susceptance by Snom / S.
 #include "network/InputParser.h"
+#include "network/NumberText.h"
 
 #include <cmath>
 #include <cstddef>
 #include <iostream>
-#include <sstream>
 #include <stdexcept>
 #include <string>
 
@@ -55,13 +55,17 @@ void set_series(Branch& branch, double r, double x) {
 
 void warn_reactance(const std::string& keyword, const std::string& name, double value,
                     const char* unit) {
-    std::ostringstream line;  // default format, six significant digits
-    line << "varnok: " << keyword << " '" << name << "': reactance changed to " << value << unit
-         << '\n';
-    std::cerr << line.str();
+    // one write per line, so that loads on other threads cannot split it
+    std::cerr << ("varnok: " + keyword + " '" + name + "': reactance changed to " +
+                  format_default(value) + unit + '\n');
 }
 
 [[noreturn]] void refuse(const std::string& text) { throw std::runtime_error("InputParser: " + text); }
+
+// Transformer percentages are on the rated power: 0 would divide every one of them by zero.
+[[noreturn]] void refuse_zero_rating(const char* keyword, const std::string& name) {
+    refuse(std::string(keyword) + " '" + name + "' rated power is 0");
+}
 
 std::string count_text(const Record& record) { return std::to_string(record.fields.size()); }
 
@@ -111,11 +115,11 @@ void InputParser::translate_bus(const Record& record, Network& network, int inde
     const double s = network.sbase;
     Bus bus;
     bus.name = f[0];
-    bus.vnom_kv = std::stod(f[1]);
-    bus.p_load = std::stod(f[2]) / s;
-    bus.q_load = std::stod(f[3]) / s;
-    bus.b_shunt = std::stod(f[4]) / s;
-    if (f.size() >= 6) bus.q_shunt = std::stod(f[5]) / s;
+    bus.vnom_kv = parse_real(f[1]);
+    bus.p_load = parse_real(f[2]) / s;
+    bus.q_load = parse_real(f[3]) / s;
+    bus.b_shunt = parse_real(f[4]) / s;
+    if (f.size() >= 6) bus.q_shunt = parse_real(f[5]) / s;
     const int at = network.add_bus(bus);
     network.buses[static_cast<std::size_t>(at)].record = index;
 }
@@ -126,11 +130,11 @@ void InputParser::translate_line(const Record& record, Network& network, int ind
     Branch branch;
     branch.name = f[0];
     find_ends(record, network, branch, "LINE");
-    const double r_ohm = std::stod(f[3]);
-    const double x_ohm = std::stod(f[4]);
-    const double b_us = std::stod(f[5]);
-    const double rating_mva = std::stod(f[6]);
-    const int status = std::stoi(f[7]);
+    const double r_ohm = parse_real(f[3]);
+    const double x_ohm = parse_real(f[4]);
+    const double b_us = parse_real(f[5]);
+    const double rating_mva = parse_real(f[6]);
+    const int status = parse_integer(f[7]);
 
     const double s = network.sbase;
     const double vnom = bus_at(network, branch.from).vnom_kv;
@@ -153,16 +157,16 @@ void InputParser::translate_transfo(const Record& record, Network& network, int 
     Branch branch;
     branch.name = f[0];
     find_ends(record, network, branch, "TRANSFO");
-    const double r_pct = std::stod(f[3]);
-    const double x_pct = std::stod(f[4]);
-    const double b_from_pct = std::stod(f[5]);
-    const double b_to_pct = std::stod(f[6]);
-    const double ratio_pct = std::stod(f[7]);
-    const double shift_deg = std::stod(f[8]);
-    const double snom = std::stod(f[9]);
-    const int status = std::stoi(f[10]);
+    const double r_pct = parse_real(f[3]);
+    const double x_pct = parse_real(f[4]);
+    const double b_from_pct = parse_real(f[5]);
+    const double b_to_pct = parse_real(f[6]);
+    const double ratio_pct = parse_real(f[7]);
+    const double shift_deg = parse_real(f[8]);
+    const double snom = parse_real(f[9]);
+    const int status = parse_integer(f[10]);
 
-    if (snom == 0.0) refuse("TRANSFO '" + f[0] + "' rated power is 0");
+    if (snom == 0.0) refuse_zero_rating("TRANSFO", f[0]);
     const double s = network.sbase;
     const TransformerImpedance z = transformer_impedance(r_pct, x_pct, snom, s);
     if (z.floored) warn_reactance("TRANSFO", f[0], z.x * 100.0 * snom / s, " %");
@@ -187,12 +191,11 @@ void InputParser::translate_trfo(const Record& record, Network& network, int ind
     branch.to = network.find_bus(f[2]);
     if (branch.from < 0 || branch.to < 0) return;
 
-    const double r_pct = std::stod(f[4]);
-    const double x_pct = std::stod(f[5]);
-    const double b_pct = std::stod(f[6]);
-    const double ratio_pct = std::stod(f[7]);
-    const double snom = std::stod(f[8]);
-    if (snom == 0.0) refuse("TRFO '" + branch.name + "' rated power is 0");
+    const double r_pct = parse_real(f[4]);
+    const double x_pct = parse_real(f[5]);
+    const double b_pct = parse_real(f[6]);
+    const double ratio_pct = parse_real(f[7]);
+    const double snom = parse_real(f[8]);
     const double s = network.sbase;
     const TransformerImpedance z = transformer_impedance(r_pct, x_pct, snom, s);
     if (z.floored) warn_reactance("TRFO", branch.name, z.x * 100.0 * snom / s, " %");
@@ -202,9 +205,11 @@ void InputParser::translate_trfo(const Record& record, Network& network, int ind
     branch.rating = snom / s;
     branch.is_transformer = true;
 
+    // A rated power of 0 is refused after the record's own refusals, as for "TRANSFO".
     if (is_none(f[3])) {
         branch.kind = BRANCH_TRANSFORMER;
-        branch.status = status_of(std::stoi(f[14]));
+        branch.status = status_of(parse_integer(f[14]));
+        if (snom == 0.0) refuse_zero_rating("TRFO", branch.name);
         add_branch(network, branch, index, 14, 7);
         return;
     }
@@ -216,18 +221,19 @@ void InputParser::translate_trfo(const Record& record, Network& network, int ind
     if (control != branch.from && control != branch.to)
         refuse("TRFO '" + branch.name + "' control bus '" + f[3] +
                "' is not an ending bus of the transformer");
-    const double first_pct = std::stod(f[9]);
-    const double last_pct = std::stod(f[10]);
-    const int positions = std::stoi(f[11]);
-    const double deadband = std::stod(f[12]);
-    const double vdes = std::stod(f[13]);
+    const double first_pct = parse_real(f[9]);
+    const double last_pct = parse_real(f[10]);
+    const int positions = parse_integer(f[11]);
+    const double deadband = parse_real(f[12]);
+    const double vdes = parse_real(f[13]);
     if (positions < 2)
         refuse("TRFO '" + branch.name + "' NBPOS must be >= 2, got " + std::to_string(positions));
     if (positions > kMaxTapPositions)
         refuse("TRFO '" + branch.name + "' NBPOS must be <= " + std::to_string(kMaxTapPositions) +
                ", got " + std::to_string(positions));
 
-    branch.status = status_of(std::stoi(f[14]));
+    branch.status = status_of(parse_integer(f[14]));
+    if (snom == 0.0) refuse_zero_rating("TRFO", branch.name);
     const int at = add_branch(network, branch, index, 14, 7);
 
     TapRegulator tap;
@@ -248,7 +254,7 @@ void InputParser::translate_switch(const Record& record, Network& network, int i
     find_ends(record, network, branch, "SWITCH");
     if (bus_at(network, branch.from).vnom_kv != bus_at(network, branch.to).vnom_kv)
         refuse("SWITCH '" + f[0] + "' connects two buses with different nominal voltages");
-    const double status = std::stod(f[3]);
+    const double status = parse_real(f[3]);
 
     // A closed switch is a reactance at the impedance floor.
     branch.g_from = branch.g_to = 0.0;
@@ -266,15 +272,15 @@ void InputParser::translate_nrtp(const Record& record, Network& network, int ind
     Branch branch;
     branch.name = f[0];
     find_ends(record, network, branch, "NRTP");
-    branch.g_from = std::stod(f[3]);
-    branch.b_from = std::stod(f[4]);
-    branch.g_to = std::stod(f[5]);
-    branch.b_to = std::stod(f[6]);
-    branch.g_shunt_from = std::stod(f[7]);
-    branch.b_shunt_from = std::stod(f[8]);
-    branch.g_shunt_to = std::stod(f[9]);
-    branch.b_shunt_to = std::stod(f[10]);
-    branch.status = status_of(std::stod(f[11]));
+    branch.g_from = parse_real(f[3]);
+    branch.b_from = parse_real(f[4]);
+    branch.g_to = parse_real(f[5]);
+    branch.b_to = parse_real(f[6]);
+    branch.g_shunt_from = parse_real(f[7]);
+    branch.b_shunt_from = parse_real(f[8]);
+    branch.g_shunt_to = parse_real(f[9]);
+    branch.b_shunt_to = parse_real(f[10]);
+    branch.status = status_of(parse_real(f[11]));
     branch.rating = kUnlimitedRating;
     branch.kind = BRANCH_NRTP;
     add_branch(network, branch, index, 11, -1);

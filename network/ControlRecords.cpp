@@ -2,10 +2,12 @@
 //
 // Both run in the last pass of the reader, so the branch they name may stand later in the file.
 #include "network/InputParser.h"
+#include "network/NumberText.h"
 
 #include <algorithm>
 #include <cmath>
 #include <iostream>
+#include <limits>
 #include <stdexcept>
 #include <string>
 
@@ -19,6 +21,10 @@ constexpr double kDegPerRad = 57.2957795;
 // Below this a squared impedance or admittance, or a rating, counts as zero.
 constexpr double kTiny = 1e-30;
 
+// The range of tap numbers, as doubles.
+constexpr double kFirstPosition = std::numeric_limits<int>::min();
+constexpr double kLastPosition = std::numeric_limits<int>::max();
+
 [[noreturn]] void refuse(const std::string& text) {
     throw std::runtime_error("InputParser: " + text);
 }
@@ -26,14 +32,6 @@ constexpr double kTiny = 1e-30;
 // A record without any field has no name to quote.
 std::string name_of(const InputParser::Record& record) {
     return record.fields.empty() ? std::string() : record.fields[0];
-}
-
-// ---- "LTC-V" ----
-
-bool has_tap_changer(const Network& network, int branch) {
-    for (const TapRegulator& tap : network.tap_regulators)
-        if (tap.branch == branch) return true;
-    return false;
 }
 
 // ---- "PSHIFT-P" ----
@@ -52,12 +50,6 @@ PshiftForm pshift_form(const InputParser::Record& record) {
         refuse("PSHIFT-P '" + name_of(record) +
                "' incorrect number of fields \u2014 data for only one tap position");
     return PshiftForm::LONG;
-}
-
-bool has_phase_shifter(const Network& network, int branch) {
-    for (const PhaseShifter& pst : network.phase_shifters)
-        if (pst.branch == branch) return true;
-    return false;
 }
 
 // Series resistance and reactance behind the branch's series admittance g + jb.
@@ -85,9 +77,9 @@ void append_entry(PhaseShifter& pst, int position, double x, double ratio, doubl
 void read_short_table(const InputParser::Record& record, const Branch& branch, double x,
                       PhaseShifter& pst) {
     const auto& f = record.fields;
-    const double first_deg = std::stod(f[2]);
-    const double last_deg = std::stod(f[3]);
-    const int last_position = std::stoi(f[4]);
+    const double first_deg = parse_real(f[2]);
+    const double last_deg = parse_real(f[3]);
+    const int last_position = parse_integer(f[4]);
     append_entry(pst, 1, x, branch.ratio, first_deg / kDegPerRad);
     append_entry(pst, last_position, x, branch.ratio, last_deg / kDegPerRad);
 }
@@ -99,10 +91,10 @@ void read_long_table(const InputParser::Record& record, const Branch& branch, Ph
     const std::size_t entries = (f.size() - 10) / 4;
     for (std::size_t j = 0; j < entries; ++j) {
         const std::size_t at = 10 + 4 * j;
-        const int position = std::stoi(f[at]);
-        const double x_pct = std::stod(f[at + 1]);
-        const double ratio_pct = std::stod(f[at + 2]);
-        const double angle_deg = std::stod(f[at + 3]);
+        const int position = parse_integer(f[at]);
+        const double x_pct = parse_real(f[at + 1]);
+        const double ratio_pct = parse_real(f[at + 2]);
+        const double angle_deg = parse_real(f[at + 3]);
         const double x = branch.rating < kTiny ? x_pct / 100.0 : x_pct / (100.0 * branch.rating);
         append_entry(pst, position, x, ratio_pct / 100.0, angle_deg / kDegPerRad);
     }
@@ -114,7 +106,7 @@ void read_long_table(const InputParser::Record& record, const Branch& branch, Ph
 }
 
 void read_sign(const InputParser::Record& record, PhaseShifter& pst) {
-    const int sign = std::stoi(record.fields[5]);
+    const int sign = parse_integer(record.fields[5]);
     if (sign != 1 && sign != -1)
         refuse("PSHIFT-P '" + record.fields[0] +
                "' control direction sign must be 1 or -1, got " + std::to_string(sign));
@@ -152,7 +144,10 @@ int start_position(const PhaseShifter& pst, double angle) {
         const double t = (a - s[i]) / (s[i + 1] - s[i]);
         // Position differences in double: a short-form last position may be any int.
         const double span = static_cast<double>(p[i + 1]) - static_cast<double>(p[i]);
-        return static_cast<int>(std::round(std::fma(t, span, static_cast<double>(p[i]))));
+        const double position = std::round(std::fma(t, span, static_cast<double>(p[i])));
+        // Infinite angles make t = inf/inf: a position that is no int falls back to entry 0.
+        if (!(position >= kFirstPosition && position <= kLastPosition)) break;
+        return static_cast<int>(position);
     }
     return p[0];
 }
@@ -191,9 +186,43 @@ void set_branch_from_table(Branch& branch, double r, const TableValues& values) 
     }
 }
 
+// Sets the flag of `branch`, an index the flags may not cover yet.
+void mark(std::vector<char>& flags, int branch) {
+    const std::size_t at = static_cast<std::size_t>(branch);
+    if (at >= flags.size()) flags.resize(at + 1, 0);
+    flags[at] = 1;
+}
+
+bool marked(const std::vector<char>& flags, int branch) {
+    const std::size_t at = static_cast<std::size_t>(branch);
+    return at < flags.size() && flags[at];
+}
+
 }  // namespace
 
+InputParser::ControlledBranches InputParser::controlled_branches(const Network& network) {
+    ControlledBranches controlled;
+    controlled.tap_changer.assign(network.branches.size(), 0);
+    controlled.phase_shifter.assign(network.branches.size(), 0);
+    for (const TapRegulator& tap : network.tap_regulators)
+        if (tap.branch >= 0) mark(controlled.tap_changer, tap.branch);
+    for (const PhaseShifter& pst : network.phase_shifters)
+        if (pst.branch >= 0) mark(controlled.phase_shifter, pst.branch);
+    return controlled;
+}
+
 void InputParser::translate_ltc_v(const Record& record, Network& network) {
+    ControlledBranches controlled = controlled_branches(network);
+    translate_ltc_v(record, network, controlled);
+}
+
+void InputParser::translate_pshift_p(const Record& record, Network& network, int index) {
+    ControlledBranches controlled = controlled_branches(network);
+    translate_pshift_p(record, network, index, controlled);
+}
+
+void InputParser::translate_ltc_v(const Record& record, Network& network,
+                                  ControlledBranches& controlled) {
     const auto& f = record.fields;
     if (f.size() != 7)
         refuse("LTC-V '" + name_of(record) + "' expected 7 fields, got " +
@@ -206,14 +235,14 @@ void InputParser::translate_ltc_v(const Record& record, Network& network) {
     if (bus != br.from && bus != br.to)
         refuse("LTC-V '" + f[0] + "' control bus '" + f[1] +
                "' is not an ending bus of the transformer");
-    if (has_tap_changer(network, branch))
+    if (marked(controlled.tap_changer, branch))
         refuse("LTC-V '" + f[0] + "' \u2014 duplicate tap changer on same transformer");
 
-    const double first_pct = std::stod(f[2]);
-    const double last_pct = std::stod(f[3]);
-    const int positions = std::stoi(f[4]);
-    const double deadband = std::stod(f[5]);
-    const double vdes = std::stod(f[6]);
+    const double first_pct = parse_real(f[2]);
+    const double last_pct = parse_real(f[3]);
+    const int positions = parse_integer(f[4]);
+    const double deadband = parse_real(f[5]);
+    const double vdes = parse_real(f[6]);
     if (positions < 2)
         refuse("LTC-V '" + f[0] + "' NBPOS must be >= 2, got " + std::to_string(positions));
     if (positions > max_tap_positions)
@@ -228,19 +257,22 @@ void InputParser::translate_ltc_v(const Record& record, Network& network) {
     build_tap_table(tap, first_pct, last_pct, positions, br);
     br.kind = BRANCH_REGULATED_TRANSFORMER;
     network.tap_regulators.push_back(tap);
+    mark(controlled.tap_changer, branch);
 }
 
-void InputParser::translate_pshift_p(const Record& record, Network& network, int index) {
+void InputParser::translate_pshift_p(const Record& record, Network& network, int index,
+                                     ControlledBranches& controlled) {
     const PshiftForm form = pshift_form(record);
     const auto& f = record.fields;
     const int branch = network.find_branch(f[0]);
     const int monitored = network.find_branch(f[1]);
     if (branch < 0 || monitored < 0) {
-        std::cerr << "varnok: PSHIFT-P '" << f[0] << "' involves an unknown branch. Ignored.\n";
+        // one write, so that loads on other threads cannot split the line
+        std::cerr << ("varnok: PSHIFT-P '" + f[0] + "' involves an unknown branch. Ignored.\n");
         return;
     }
     Branch& br = network.branches[branch];
-    if (has_phase_shifter(network, branch))
+    if (marked(controlled.phase_shifter, branch))
         refuse("more than one phase shifter on transformer '" + br.name + "'");
 
     PhaseShifter pst;
@@ -251,8 +283,8 @@ void InputParser::translate_pshift_p(const Record& record, Network& network, int
     double x = 0.0;
     series_impedance(br, pst.r, x);
 
-    pst.pdes = std::stod(f[6]) / network.sbase;
-    pst.deadband = std::stod(f[7]) / network.sbase;
+    pst.pdes = parse_real(f[6]) / network.sbase;
+    pst.deadband = parse_real(f[7]) / network.sbase;
     if (form == PshiftForm::SHORT)
         read_short_table(record, br, x, pst);
     else
@@ -264,6 +296,7 @@ void InputParser::translate_pshift_p(const Record& record, Network& network, int
     pst.pos_init = pst.pos;
     set_branch_from_table(br, pst.r, table_at(pst, pst.pos));
     network.phase_shifters.push_back(pst);
+    mark(controlled.phase_shifter, branch);
 }
 
 }  // namespace varnok

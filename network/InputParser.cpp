@@ -1,5 +1,6 @@
 // Tokenizer and record driver of the input reader.
 #include "network/InputParser.h"
+#include "network/NumberText.h"
 
 #include <cmath>
 #include <cstddef>
@@ -196,12 +197,19 @@ int truncated_setting(const std::string& key, double value) {
     return static_cast<int>(value);
 }
 
+// A real setting as read. A NaN threshold fails every comparison and so would switch its
+// control off silently (a NaN "$MISQLIM" leaves generators far beyond their limits in a solve
+// that reports convergence); it is refused. Infinity keeps its meaning: no limit.
+double real_setting(const std::string& key, double value) {
+    if (std::isnan(value))
+        throw std::runtime_error("InputParser: " + key + " value is not a number");
+    return value;
+}
+
 // The first phase shifter (in its vector's order) whose branch also carries a tap changer.
-void check_control_conflicts(const Network& network) {
-    std::vector<char> tapped(network.branches.size(), 0);
-    for (const TapRegulator& tap : network.tap_regulators)
-        if (tap.branch >= 0 && static_cast<std::size_t>(tap.branch) < tapped.size())
-            tapped[static_cast<std::size_t>(tap.branch)] = 1;
+void check_control_conflicts(const Network& network,
+                             const InputParser::ControlledBranches& controlled) {
+    const std::vector<char>& tapped = controlled.tap_changer;
     for (const PhaseShifter& shifter : network.phase_shifters) {
         if (shifter.branch < 0 || static_cast<std::size_t>(shifter.branch) >= tapped.size())
             continue;
@@ -288,20 +296,21 @@ void InputParser::translate(const std::vector<Record>& records, Network& network
         }
     }
 
+    ControlledBranches controlled = controlled_branches(network);
     for (int i = 0; i < count; ++i) {
         const std::string& kw = records[i].keyword;
         if (kw == "PSHIFT-P") {
-            translate_pshift_p(records[i], network, i);
+            translate_pshift_p(records[i], network, i, controlled);
         } else if (kw == "PSHIFT-I") {
             throw std::runtime_error("InputParser: PSHIFT-I (current control) not supported");
         } else if (kw == "BRAPART") {
             translate_brapart(records[i], network);
         } else if (kw == "LTC-V") {
-            translate_ltc_v(records[i], network);
+            translate_ltc_v(records[i], network, controlled);
         }
     }
 
-    check_control_conflicts(network);
+    check_control_conflicts(network, controlled);
 }
 
 void InputParser::translate_param(const Record& record, SolverParams& params) {
@@ -309,25 +318,25 @@ void InputParser::translate_param(const Record& record, SolverParams& params) {
     if (!known().count(key)) return;
     if (record.fields.size() != 1)
         throw std::runtime_error("InputParser: " + key + " record has not 1 field");
-    const double value = std::stod(record.fields[0]);
+    const double value = parse_real(record.fields[0]);
     if (key == "$SBASE") {
-        params.sbase = value;
+        params.sbase = real_setting(key, value);
     } else if (key == "$TOLAC") {
-        params.tolac = value;
+        params.tolac = real_setting(key, value);
     } else if (key == "$TOLREAC") {
-        params.tolreac = value;
+        params.tolreac = real_setting(key, value);
     } else if (key == "$NBITMA") {
         params.nbitma = truncated_setting(key, value);
     } else if (key == "$MISBLOC") {
-        params.misbloc = value;
+        params.misbloc = real_setting(key, value);
     } else if (key == "$MISADJ") {
-        params.misadj = value;
+        params.misadj = real_setting(key, value);
     } else if (key == "$MISQLIM") {
-        params.misqlim = value;
+        params.misqlim = real_setting(key, value);
     } else if (key == "$PLIM") {
         params.plim = truncated_setting(key, value);
     } else if (key == "$DIVDET") {
-        params.divdet = value;
+        params.divdet = real_setting(key, value);
     }
 }
 

@@ -3,6 +3,7 @@
 //
 // Every refusal is a std::runtime_error whose text begins "InputParser: " (the "TURLIM" refusal
 // excepted); a number that cannot be converted raises the standard conversion's own exception.
+// Numbers read the same whatever locale the host has set (NumberText.h).
 // Warnings go to standard error, one line each, beginning "varnok: ".
 #pragma once
 
@@ -54,9 +55,21 @@ public:
     void translate_buspart(const Record& record, Network& network);
     void translate_brapart(const Record& record, Network& network);
 
-    // Tap-changer and phase-shifter records.
+    // Which branches carry a tap changer and which a phase shifter, one flag per branch. The
+    // control pass keeps one up to date, so that the duplicate test of each "LTC-V" and
+    // "PSHIFT-P" record takes constant time however many records came before it.
+    struct ControlledBranches {
+        std::vector<char> tap_changer;
+        std::vector<char> phase_shifter;
+    };
+    static ControlledBranches controlled_branches(const Network& network);
+
+    // Tap-changer and phase-shifter records; without `controlled` the flags are built afresh.
     void translate_ltc_v(const Record& record, Network& network);
+    void translate_ltc_v(const Record& record, Network& network, ControlledBranches& controlled);
     void translate_pshift_p(const Record& record, Network& network, int index);
+    void translate_pshift_p(const Record& record, Network& network, int index,
+                            ControlledBranches& controlled);
 
     // Most positions a tap table may have: a tap changer has tens of them, so a longer table is
     // a mistyped record, and building it would only exhaust memory.

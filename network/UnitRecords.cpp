@@ -1,9 +1,10 @@
 // "GENER", "SVC", "SLACK", "LFRESV", "ZONE", "BUSPART" and "BRAPART" records.
 //
 // Powers in the file are MW and Mvar and become per unit on Network::sbase; voltage setpoints,
-// magnitudes (pu) and angles (rad) are taken as written. Numbers go through std::stod / std::stoi,
-// whose own exceptions reach the caller.
+// magnitudes (pu) and angles (rad) are taken as written. Numbers are read as std::stod / std::stoi
+// read them in the C locale, and their exceptions reach the caller.
 #include "network/InputParser.h"
+#include "network/NumberText.h"
 
 #include <stdexcept>
 #include <string>
@@ -66,12 +67,12 @@ GenerLayout gener_layout(std::size_t fields) {
 void read_gener_values(const InputParser::Record& record, const GenerLayout& layout, double sbase,
                        Generator& gen) {
     const auto& f = record.fields;
-    const double p_mw = std::stod(f[layout.p]);
-    const double q_mvar = std::stod(f[layout.q]);
-    const double v_set = std::stod(f[layout.v]);
-    static_cast<void>(std::stod(f[layout.unused]));  // meaningless here, yet must be a number
-    const double q_min_mvar = std::stod(f[layout.q_min]);
-    const double q_max_mvar = std::stod(f[layout.q_max]);
+    const double p_mw = parse_real(f[layout.p]);
+    const double q_mvar = parse_real(f[layout.q]);
+    const double v_set = parse_real(f[layout.v]);
+    static_cast<void>(parse_real(f[layout.unused]));  // meaningless here, yet must be a number
+    const double q_min_mvar = parse_real(f[layout.q_min]);
+    const double q_max_mvar = parse_real(f[layout.q_max]);
     gen.p = p_mw / sbase;
     gen.q = q_mvar / sbase;
     gen.v_set = v_set;
@@ -79,9 +80,9 @@ void read_gener_values(const InputParser::Record& record, const GenerLayout& lay
                                            : q_min_mvar / sbase;
     gen.q_max = q_max_mvar / sbase;
     if (layout.p_min >= 0) {
-        gen.p_min = std::stod(f[layout.p_min]) / sbase;
-        gen.p_max = std::stod(f[layout.p_max]) / sbase;
-        gen.participation = std::stod(f[layout.participation]);
+        gen.p_min = parse_real(f[layout.p_min]) / sbase;
+        gen.p_max = parse_real(f[layout.p_max]) / sbase;
+        gen.participation = parse_real(f[layout.participation]);
         gen.has_p_limits = true;
     } else {
         gen.p_min = -kUnlimitedMw / sbase;
@@ -89,7 +90,7 @@ void read_gener_values(const InputParser::Record& record, const GenerLayout& lay
         gen.has_p_limits = false;
         gen.participation = 0.0;
     }
-    gen.status = std::stoi(f[layout.status]);
+    gen.status = parse_integer(f[layout.status]);
 }
 
 // A voltage-controlling generator makes its own bus PV at the setpoint; the angle stays.
@@ -208,17 +209,17 @@ void InputParser::translate_svc(const Record& record, Network& network, int inde
     svc.sense_bus = sense_bus;
 
     const double sbase = network.sbase;
-    svc.gain_scale = std::stod(f[5]);
-    svc.b_max = std::stod(f[6]) / sbase;
-    svc.b_min = std::stod(f[7]) / sbase;
-    svc.gain = std::stod(f[8]) * svc.gain_scale / sbase;
-    const int status = std::stoi(f[9]);
+    svc.gain_scale = parse_real(f[5]);
+    svc.b_max = parse_real(f[6]) / sbase;
+    svc.b_min = parse_real(f[7]) / sbase;
+    svc.gain = parse_real(f[8]) * svc.gain_scale / sbase;
+    const int status = parse_integer(f[9]);
 
     if (status != 0) {
         // The setpoint and the output are read only for a compensator in service.
         svc.status = 1;
-        svc.v_set = std::stod(f[3]);
-        svc.q = std::stod(f[4]) / sbase;
+        svc.v_set = parse_real(f[3]);
+        svc.q = parse_real(f[4]) / sbase;
         svc.q_init = svc.q;
         svc.mode = svc.v_set != 0.0 ? SVC_VOLTAGE_CONTROL : SVC_FIXED_Q;
     } else {
@@ -250,8 +251,8 @@ void InputParser::translate_lfresv(const Record& record, Network& network) {
     if (f.size() < 3) refuse("LFRESV record needs at least 3 fields, got " + count_of(record));
     const int bus = network.find_bus(f[0]);
     if (bus < 0) refuse("LFRESV references unknown bus: " + f[0]);
-    const double v = std::stod(f[1]);
-    const double angle = std::stod(f[2]);
+    const double v = parse_real(f[1]);
+    const double angle = parse_real(f[2]);
     Bus& target = network.buses[bus];
     target.v = v;
     target.v_init = v;
@@ -274,8 +275,8 @@ void InputParser::translate_zone(const Record& record, Network& network) {
 void InputParser::translate_buspart(const Record& record, Network& network) {
     const auto& f = record.fields;
     if (f.size() < 4) return;
-    const double p_factor = std::stod(f[2]);
-    const double q_factor = std::stod(f[3]);
+    const double p_factor = parse_real(f[2]);
+    const double q_factor = parse_real(f[3]);
     const int bus = network.find_bus(f[1]);
     if (bus < 0) return;
     const int zone = zone_named(network, f[0]);
@@ -293,7 +294,7 @@ void InputParser::translate_brapart(const Record& record, Network& network) {
     if (bus != br.from && bus != br.to)
         refuse("BRAPART '" + f[0] + "': bus '" + f[2] + "' is not an endpoint of branch '" + f[1] +
                "'");
-    const int sign = std::stoi(f[3]);
+    const int sign = parse_integer(f[3]);
     if (sign != 1 && sign != -1)
         refuse("BRAPART '" + f[0] + "' sign must be +1 or -1, got " + f[3]);
     const int cut = cut_named(network, f[0]);

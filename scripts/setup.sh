@@ -13,8 +13,11 @@ packages=(
   libgtest-dev
   googletest
 )
-# clang with libFuzzer and the sanitizer runtimes, for the fuzz target
-optional=(clang libclang-rt-dev)
+# clang with libFuzzer and the sanitizer runtimes, for the fuzz target; the locale data, for the
+# test of a host that reads numbers under a comma-decimal locale
+optional=(clang libclang-rt-dev locales)
+
+if [ "$(id -u)" -ne 0 ]; then SUDO=sudo; else SUDO=; fi
 
 missing=()
 for p in "${packages[@]}" "${optional[@]}"; do
@@ -22,8 +25,21 @@ for p in "${packages[@]}" "${optional[@]}"; do
 done
 
 if [ ${#missing[@]} -gt 0 ]; then
-  if [ "$(id -u)" -ne 0 ]; then SUDO=sudo; else SUDO=; fi
   echo "setup: installing ${missing[*]}"
   $SUDO apt-get update -q
   DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -q --no-install-recommends "${missing[@]}"
+fi
+
+# A comma-decimal locale for the reader's locale test (which skips itself where none exists).
+comma_locale=de_DE.UTF-8
+locales_present=$(locale -a 2>/dev/null || true)
+if [ -f /etc/locale.gen ] && command -v locale-gen >/dev/null 2>&1 &&
+   ! grep -qix 'de_DE.utf-\?8' <<<"$locales_present"; then
+  echo "setup: generating the locale $comma_locale"
+  if grep -q "^# *$comma_locale UTF-8" /etc/locale.gen; then
+    $SUDO sed -i "s/^# *$comma_locale UTF-8/$comma_locale UTF-8/" /etc/locale.gen
+  elif ! grep -q "^$comma_locale UTF-8" /etc/locale.gen; then
+    echo "$comma_locale UTF-8" | $SUDO tee -a /etc/locale.gen >/dev/null
+  fi
+  $SUDO locale-gen
 fi

@@ -63,6 +63,15 @@ TEST(BranchRecords, RefusalTexts) {
          "InputParser: TRFO 'T' NBPOS must be >= 2, got 1"},
         {"TRFO T A B B 1 10 0 100 50 90 110 -4 0.01 1 1;",
          "InputParser: TRFO 'T' NBPOS must be >= 2, got -4"},
+        // a record's own refusals come before that of its rated power of 0
+        {"TRFO T A B Z 1 10 0 100 0 90 110 21 0.01 1 1;",
+         "InputParser: TRFO 'T' references unknown control bus 'Z'"},
+        {"TRFO T A B C 1 10 0 100 0 90 110 21 0.01 1 1;",
+         "InputParser: TRFO 'T' control bus 'C' is not an ending bus of the transformer"},
+        {"TRFO T A B B 1 10 0 100 0 90 110 1 0.01 1 1;",
+         "InputParser: TRFO 'T' NBPOS must be >= 2, got 1"},
+        {"TRANSFO T A Z 1 10 0 0 100 0 0 1;",
+         "InputParser: TRANSFO 'T' references unknown bus: A or Z"},
         {"SWITCH S A B;", "InputParser: SWITCH record needs 4 fields, got 3"},
         {"SWITCH S A B 1 1;", "InputParser: SWITCH record needs 4 fields, got 5"},
         {"LINE S A B 1 10 0 100 1;\nSWITCH S A B 1;", "InputParser: SWITCH 'S' duplicate branch name"},
@@ -174,6 +183,18 @@ TEST(LineRecord, Values) {
     EXPECT_EQ(b.status_field, 7);
     EXPECT_EQ(b.ratio_field, -1);
     EXPECT_EQ(l.warnings, "");
+}
+
+// The base impedance is the from bus's nominal voltage squared over the file's base power:
+// on 50 MVA a 400 kV bus has Zb = 3200 ohm, and the to bus's voltage plays no part.
+TEST(LineRecord, ValuesOnTheFileBase) {
+    Loaded l = load_text("$SBASE 50;\nBUS A 400 0 0 0;\nBUS D 10 0 0 0;\n"
+                         "LINE L A D 32 320 10 500 1;\n");
+    const Branch& b = only_branch(l);
+    expect_series(b, 0.01, 0.1);
+    EXPECT_DOUBLE_EQ(b.b_shunt_from, 0.032);
+    EXPECT_DOUBLE_EQ(b.b_shunt_to, 0.032);
+    EXPECT_EQ(b.rating, 10.0);
 }
 
 TEST(LineRecord, ImpedanceFloor) {

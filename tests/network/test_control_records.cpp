@@ -344,6 +344,25 @@ TEST(ControlRecordsPshift, ShortFormStartPositions) {
     }
 }
 
+// Infinite angles pass the conversion and make t = inf/inf: the start position falls back to
+// entry 0 instead of rounding NaN into an int.
+TEST(ControlRecordsPshift, ShortFormAnglesThatPlaceNoPositionStartAtEntryZero) {
+    const std::vector<Fields> angles = {
+        {"-inf", "inf", "33"}, {"inf", "-inf", "33"}, {"-inf", "0", "5"}, {"nan", "10", "5"}};
+    for (const Fields& a : angles) {
+        SCOPED_TRACE(a[0] + " " + a[1]);
+        Network net = control_network();
+        Fields fields = {"PT", "L1", a[0], a[1], a[2], "1", "100", "5"};
+        InputParser().translate_pshift_p(rec("PSHIFT-P", fields), net, 0);
+        ASSERT_EQ(net.phase_shifters.size(), 1u);
+        const PhaseShifter& pst = net.phase_shifters[0];
+        EXPECT_EQ(pst.pos, 1);
+        EXPECT_EQ(pst.pos_init, 1);
+        const double shift = net.branches[PT].shift;
+        EXPECT_TRUE(shift == pst.shifts[0] || (std::isnan(shift) && std::isnan(pst.shifts[0])));
+    }
+}
+
 TEST(ControlRecordsPshift, ShortFormExactAngleOfTheSpecExample) {
     Network net = control_network();
     InputParser().translate_pshift_p(
@@ -615,6 +634,18 @@ TEST(ControlRecordsLoad, Refusals) {
                                       "LTC-V T1 A 90 110 21 0.01 1.0;\n"
                                       "PSHIFT-P T1 T1 -30 30 33 1 100 5;\n"),
               "InputParser: transformer 'T1' is both voltage and active power controlled");
+    // the control pass keeps track of the controls that its own records put on
+    EXPECT_EQ(reader_test::load_error(std::string(kTwoBuses) +
+                                      "TRANSFO T1 A B 0.5 10 0 0 100 0 100 1;\n"
+                                      "LTC-V T1 A 90 110 21 0.01 1.0;\n"
+                                      "LTC-V T1 B 90 110 21 0.01 1.0;\n"),
+              "InputParser: LTC-V 'T1' " + kEmDash + " duplicate tap changer on same transformer");
+    EXPECT_EQ(reader_test::load_error(std::string(kTwoBuses) +
+                                      "TRANSFO T1 A B 0.5 10 0 0 100 0 100 1;\n"
+                                      "LINE L1 A B 1 10 0 100 1;\n"
+                                      "PSHIFT-P T1 L1 -30 30 33 1 100 5;\n"
+                                      "PSHIFT-P T1 T1 -30 30 33 1 100 5;\n"),
+              "InputParser: more than one phase shifter on transformer 'T1'");
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <filesystem>
 #include <fstream>
+#include <limits>
 #include <map>
 #include <sstream>
 #include <stdexcept>
@@ -356,6 +357,22 @@ TEST(SettingsRecords, Refusals) {
     EXPECT_EQ(load_error("$PLIM nan;"), "InputParser: $PLIM value is out of the range of an integer");
     // A base power of 0 would divide every conversion by zero.
     EXPECT_EQ(load_error("$SBASE 0;"), "InputParser: base power is 0");
+}
+
+// A NaN threshold would fail every comparison and switch its control off: the real settings
+// refuse it; infinity keeps its meaning of no limit.
+TEST(SettingsRecords, NotANumberRefusedInfinityKept) {
+    for (const char* key :
+         {"$SBASE", "$TOLAC", "$TOLREAC", "$MISBLOC", "$MISADJ", "$MISQLIM", "$DIVDET"}) {
+        for (const char* value : {"nan", "-NaN", "nan(0x1)"})
+            EXPECT_EQ(load_error(std::string(key) + " " + value + ";"),
+                      std::string("InputParser: ") + key + " value is not a number")
+                << value;
+    }
+    const Loaded l = load_text("$MISQLIM inf;\n$MISADJ infinity;\n$TOLAC -inf;\n");
+    EXPECT_EQ(l.params.misqlim, std::numeric_limits<double>::infinity());
+    EXPECT_EQ(l.params.misadj, std::numeric_limits<double>::infinity());
+    EXPECT_EQ(l.params.tolac, -std::numeric_limits<double>::infinity());
 }
 
 TEST(SettingsRecords, ConversionFailuresPassUnwrapped) {
