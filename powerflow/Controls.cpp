@@ -6,6 +6,7 @@
 // back before calling). Mvar and MW in log lines and observer calls are per unit times
 // SolverParams::sbase.
 #include <cmath>
+#include <limits>
 #include <ostream>
 #include <string>
 
@@ -27,6 +28,9 @@ constexpr double kDegreesPerRadian = 57.29577951;
 constexpr double kMinPstSensitivity = 0.01;
 // Phase shifters act only when the flow is off its setpoint by more than this part of the band.
 constexpr double kPstBandFraction = 0.9;
+// The range of phase-shifter tap numbers.
+constexpr int kFirstTapNumber = std::numeric_limits<int>::min();
+constexpr int kLastTapNumber = std::numeric_limits<int>::max();
 
 void log_text(std::ostream* log, const std::string& text) {
     if (log) *log << text;
@@ -193,7 +197,8 @@ bool step_tap_changers(Network& network, const std::vector<double>& v, std::ostr
         Branch& branch = network.branches[tap.branch];
         if (branch.status != 1 || !valid_bus(network, tap.bus)) continue;
         const double vb = v[tap.bus];
-        if (vb >= tap.vdes - tap.deadband && vb <= tap.vdes + tap.deadband) continue;
+        // only strictly outside the band; a setpoint or band that is not a number keeps still
+        if (!(vb < tap.vdes - tap.deadband || vb > tap.vdes + tap.deadband)) continue;
         // The ratio divides the to-end voltage: raising it raises a controlled to end and
         // lowers a controlled from end.
         const bool below = vb < tap.vdes - tap.deadband;
@@ -256,6 +261,8 @@ bool PowerFlowSolver::adjust_taps(Network& network, const SolverParams& params,
         if (std::fabs(sensitivity) < kMinPstSensitivity) continue;
         const double r = (ps.pdes - p) / sensitivity;
         const bool step_up = (r > 0 && ps.angle_increasing) || (r <= 0 && !ps.angle_increasing);
+        // a table may end at either end of the int range: no step beyond it
+        if (ps.pos == (step_up ? kLastTapNumber : kFirstTapNumber)) continue;
         if (!move_pst(network, ps, step_up ? ps.pos + 1 : ps.pos - 1)) continue;
         if (step_up)
             ++up;

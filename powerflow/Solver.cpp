@@ -224,6 +224,7 @@ SolveResult PowerFlowSolver::solve(Network& network, const SolverParams& params,
             theta[i] += mismatch[2 * i + 1];
         }
         first = false;
+        if (k == params.nbitma) break;  // a limit of INT_MAX must not step k past the int range
     }
 
     result.status = MAX_ITERATIONS;

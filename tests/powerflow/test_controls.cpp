@@ -7,6 +7,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <limits>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -658,6 +659,22 @@ TEST(PhaseShifterControl, NoStepInsideTheBandBelowTheSensitivityOrOffTheTable) {
         EXPECT_EQ(log.str().find(" PST "), std::string::npos);
         EXPECT_EQ(log.str().find(" phase shifter taps"), std::string::npos);
     }
+}
+
+// A short-form table may end at the largest int: the step beyond it is refused like any other
+// table end, and never computed (pos + 1 would overflow).
+TEST(PhaseShifterControl, NoStepPastATableEndAtTheLargestInt) {
+    ControlledShifter c;
+    prepare_shifter(c, 1);
+    PhaseShifter& ps = c.net.phase_shifters[0];
+    ps.positions = {1, std::numeric_limits<int>::max()};
+    ASSERT_TRUE(PowerFlowSolver::move_pst(c.net, ps, ps.positions[1]));
+    ps.pdes = compute_branch_flow(c.net, 0).p_from + 0.2;  // asks for a step up
+    ps.deadband = 0.01;
+    std::ostringstream log;
+    EXPECT_FALSE(c.solver.adjust_taps(c.net, tight(), &log));
+    EXPECT_EQ(ps.pos, std::numeric_limits<int>::max());
+    EXPECT_EQ(log.str(), " Evaluating phase shifter sensitivities\n");
 }
 
 // The step needs a deviation strictly larger than 0.9 of the band: a setpoint or a band that is

@@ -7,6 +7,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <limits>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -327,6 +328,60 @@ TEST(Solve, SingularJacobianAtTheFirstIteration) {
     EXPECT_EQ(solver.solve(net, tight()).status, CONVERGED);
 }
 
+TEST(Solve, ZeroPivotAtARefactorisationIsSingular) {
+    // 200 Mvar over a reactance of 0.5 pu has no solution (at most 50 Mvar reach B1). With a
+    // fresh factorisation only at the first iteration, the iterate runs onto a Jacobian whose
+    // refactorisation with the old pivots meets a zero pivot.
+    Network net = feeder(0.0, 2.0, 0.5);
+    SolverParams params;
+    params.misbloc = 1e9;
+    params.nbitma = 50;
+    PowerFlowSolver solver;
+    std::ostringstream log;
+    const SolveResult r = solver.solve(net, params, &log);
+    EXPECT_EQ(r.status, SINGULAR_JACOBIAN);
+    EXPECT_FALSE(r.converged);
+    EXPECT_GT(r.iterations, 1);
+    EXPECT_TRUE(ends_with(log.str(), kSingularLine));
+}
+
+// Each tolerance judges its own mismatch. At the flat start a lossless feeder carries nothing:
+// a load of one kind only leaves the other mismatch at exactly 0 in the first iteration, and
+// only the tolerance of the loaded kind can keep the solve going.
+TEST(Solve, EachToleranceJudgesItsOwnMismatch) {
+    const struct {
+        const char* what;
+        double p_load, q_load;  // pu
+        double tolac, tolreac;  // MW, Mvar
+    } cases[] = {
+        {"reactive load, tight reactive tolerance", 0.0, 0.3, 1e9, 1e-6},
+        {"active load, tight active tolerance", 0.8, 0.0, 1e-6, 1e9},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        Network net = feeder(c.p_load, c.q_load, 0.2);
+        SolverParams params;
+        params.tolac = c.tolac;
+        params.tolreac = c.tolreac;
+        const SolveResult r = PowerFlowSolver{}.solve(net, params);
+        ASSERT_EQ(r.status, CONVERGED);
+        EXPECT_GT(r.iterations, 2);
+        if (c.tolac < 1.0)
+            EXPECT_LT(r.max_p_mismatch, c.tolac);
+        else
+            EXPECT_LT(r.max_q_mismatch, c.tolreac);
+    }
+}
+
+TEST(Solve, IterationLimitOfIntMaxEndsLikeAnyOther) {
+    Network net = feeder(0.8, 0.3, 0.2);
+    SolverParams params = tight();
+    params.nbitma = std::numeric_limits<int>::max();
+    const SolveResult r = PowerFlowSolver{}.solve(net, params);
+    EXPECT_EQ(r.status, CONVERGED);
+    EXPECT_LE(r.iterations, 6);
+}
+
 TEST(Solve, DivergenceDetection) {
     // 3 pu over a reactance of 0.5 pu has no solution
     Network net = feeder(3.0, 0.5, 0.5);
@@ -428,6 +483,24 @@ TEST(SolveControls, CompensatorAtItsLimit) {
     EXPECT_NEAR(net.buses[1].v, 10.0 / 9.7, 1e-9);
 }
 
+// The slack generator's output after a solve is what leaves the slack bus into its branches,
+// whichever end of them the slack bus is.
+TEST(SolveControls, SlackGeneratorOutputAtTheToEndOfItsBranch) {
+    Network net;
+    add_plain_bus(net, "B1", PQ, 0.8, 0.3);
+    add_plain_bus(net, "B0", SLACK);
+    net.slack_bus = 1;
+    add_unit(net, "G0", 1, GEN_VOLTAGE_CONTROL, 0.0, 1.0);
+    net.add_branch(impedance("L10", 0, 1, 0.02, 0.2));
+    PowerFlowSolver solver;
+    ASSERT_EQ(solver.solve(net, tight()).status, CONVERGED);
+    solver.compute_injections(net, tight());
+    const BranchFlow f = compute_branch_flow(net, 0);
+    EXPECT_GT(f.p_to, 0.8);  // the load and the line's losses
+    EXPECT_NEAR(net.generators[0].p, f.p_to, 1e-12);
+    EXPECT_NEAR(net.generators[0].q, f.q_to, 1e-12);
+}
+
 // B0 the slack feeding B1 through transformer T01, whose tap changer holds B1 (its to end).
 Network regulated_feeder(std::vector<double> ratios, int pos, double deadband) {
     Network net = feeder(0.5, 0.3);
@@ -462,6 +535,25 @@ TEST(SolveControls, TapChangerStepsIntoItsBand) {
     EXPECT_NEAR(net.buses[1].v, 1.0, 0.005);
     EXPECT_EQ(count_of(log.str(), " trfo T01 "), tap.pos - 10);
     EXPECT_EQ(count_of(log.str(), " in-phase trfo taps :   0 down       1 up\n"), tap.pos - 10);
+}
+
+// A band that is not a number holds no voltage: the tap changer keeps still instead of running
+// to a table end while the solve reports convergence.
+TEST(SolveControls, TapChangerWithABandThatIsNotANumberKeepsStill) {
+    std::vector<double> ratios;
+    for (int i = 0; i <= 20; ++i) ratios.push_back(0.9 + 0.01 * i);
+    for (const bool nan_setpoint : {true, false}) {
+        SCOPED_TRACE(nan_setpoint ? "setpoint not a number" : "deadband not a number");
+        Network net = regulated_feeder(ratios, 10, 0.005);
+        TapRegulator& tap = net.tap_regulators[0];
+        (nan_setpoint ? tap.vdes : tap.deadband) = std::nan("");
+        std::ostringstream log;
+        const SolveResult r = PowerFlowSolver{}.solve(net, tight(), &log);
+        EXPECT_EQ(r.status, CONVERGED);
+        EXPECT_EQ(tap.pos, 10);
+        EXPECT_EQ(net.branches[0].ratio, ratios[10]);
+        EXPECT_EQ(log.str().find(" trfo "), std::string::npos);
+    }
 }
 
 TEST(SolveControls, TapChangerStopsAtTheTableEnd) {
