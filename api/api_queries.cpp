@@ -65,16 +65,11 @@ int find_named(VarnokContext* ctx, const char* name, Finder find, const char* ex
     });
 }
 
-// Zone of a bus: the bus's own link when it holds one, else the first zone that lists the bus.
+// Zone of a bus: its own link, which the reader sets for every bus a zone takes (the first zone
+// that takes it); -1 for none.
 int zone_of(const Network& network, int bus) {
     const int linked = network.buses[static_cast<std::size_t>(bus)].zone;
-    if (in_range(linked, network.zones.size())) return linked;
-    for (std::size_t z = 0; z < network.zones.size(); ++z) {
-        for (const varnok::ZoneBusMember& member : network.zones[z].members) {
-            if (member.bus == bus) return static_cast<int>(z);
-        }
-    }
-    return -1;
+    return in_range(linked, network.zones.size()) ? linked : -1;
 }
 
 // Signed sum over the members of the flow at each member's end, each term scaled to MW or Mvar

@@ -1,8 +1,10 @@
 // Lifecycle, diagnostics and options of the C interface.
+#include <cmath>
 #include <new>
 #include <string>
 
 #include "api/Context.h"
+#include "network/NumberText.h"
 
 namespace {
 
@@ -40,6 +42,17 @@ int truncate_to_int(double value) {
     return static_cast<int>(value);
 }
 
+bool is_integer_option(int id) { return id == VARNOK_OPT_NBITMA || id == VARNOK_OPT_PLIM; }
+
+// `value` as a message shows it; empty when memory runs out, since nothing may reach the host.
+std::string shown(double value) noexcept {
+    try {
+        return varnok::format_default(value);
+    } catch (...) {
+        return std::string();
+    }
+}
+
 }  // namespace
 
 extern "C" {
@@ -73,6 +86,22 @@ void varnok_clear_last_error(VarnokContext* ctx) {
 
 int varnok_set_option(VarnokContext* ctx, int id, double value) {
     if (!ctx) return VARNOK_ERR_NULL_ARG;
+    if (id < 0 || id >= kOptionCount) {
+        set_error(ctx, "varnok_set_option: unknown option id: ", std::to_string(id));
+        return VARNOK_ERR_OUT_OF_RANGE;
+    }
+    // Every tolerance and threshold of a solve is divided by the base power: a zero base would
+    // make them infinite and the next solve "converge" at its start voltages.
+    if (id == VARNOK_OPT_SBASE && !(std::isfinite(value) && value > 0.0)) {
+        set_error(ctx, "varnok_set_option: base power must be a positive finite number: ",
+                  shown(value));
+        return VARNOK_ERR_FAILED;
+    }
+    // A NaN threshold fails every comparison and would switch its control off silently.
+    if (std::isnan(value) && !is_integer_option(id)) {
+        set_error(ctx, "varnok_set_option: value is not a number");
+        return VARNOK_ERR_FAILED;
+    }
     varnok::SolverParams& p = ctx->params;
     switch (id) {
         case VARNOK_OPT_SBASE: p.sbase = value; break;
@@ -84,9 +113,7 @@ int varnok_set_option(VarnokContext* ctx, int id, double value) {
         case VARNOK_OPT_MISQLIM: p.misqlim = value; break;
         case VARNOK_OPT_PLIM: p.plim = truncate_to_int(value); break;
         case VARNOK_OPT_DIVDET: p.divdet = value; break;
-        default:
-            set_error(ctx, "varnok_set_option: unknown option id: ", std::to_string(id));
-            return VARNOK_ERR_OUT_OF_RANGE;
+        default: break;
     }
     return VARNOK_OK;
 }

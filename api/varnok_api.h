@@ -80,8 +80,14 @@ VARNOK_API void varnok_clear_last_error(VarnokContext* ctx);
 
 /* ---- Options ---------------------------------------------------------------------------- */
 
-/* Sets option `id` (0 to 8) to `value`, unvalidated; -4 for an unknown id. Options survive a
- * load unless the file holds that option's "$" record, and a reset leaves them alone. */
+/* Sets option `id` (0 to 8) to `value` and returns 0; -4 for an unknown id (tested first). Two
+ * values are refused with -1, the option keeping its old value: for VARNOK_OPT_SBASE a value
+ * that is not a positive finite number ("varnok_set_option: base power must be a positive finite
+ * number: " and the value, six significant digits), and for the other real options NaN
+ * ("varnok_set_option: value is not a number"); an infinite threshold means no limit. The
+ * integer options take any value: truncated toward zero, saturated at the ends of the int range,
+ * 0 for NaN. Options survive a load unless the file holds that option's "$" record, and a reset
+ * leaves them alone. */
 VARNOK_API int varnok_set_option(VarnokContext* ctx, int id, double value);
 /* Reads option `id` into *value; -2 for a NULL value (tested before the id), -4 unknown id. */
 VARNOK_API int varnok_get_option(VarnokContext* ctx, int id, double* value);

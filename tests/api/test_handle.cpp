@@ -1,6 +1,8 @@
 // Lifecycle, last error and options, through the C interface.
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <limits>
 #include <string>
 
 #include "context_handle.h"
@@ -97,13 +99,69 @@ TEST(Options, IntegerOptionsTruncateTowardZero) {
     }
 }
 
-TEST(Options, DoublesAreNotValidated) {
+// Tolerances and thresholds take any number: zero, negative, infinite (no limit).
+TEST(Options, RealThresholdsTakeAnyNumber) {
+    const double inf = std::numeric_limits<double>::infinity();
+    for (int id : {VARNOK_OPT_TOLAC, VARNOK_OPT_TOLREAC, VARNOK_OPT_MISBLOC, VARNOK_OPT_MISADJ,
+                   VARNOK_OPT_MISQLIM, VARNOK_OPT_DIVDET}) {
+        for (double value : {0.0, -5.0, inf, -inf}) {
+            Handle h;
+            ASSERT_EQ(varnok_set_option(h.ctx, id, value), VARNOK_OK) << id << " " << value;
+            double got = 0.0;
+            varnok_get_option(h.ctx, id, &got);
+            EXPECT_EQ(got, value) << id;
+        }
+    }
+}
+
+double option(VarnokContext* ctx, int id) {
+    double value = -1.0;
+    EXPECT_EQ(varnok_get_option(ctx, id, &value), VARNOK_OK);
+    return value;
+}
+
+// Every tolerance of a solve is divided by the base power: only a positive finite one is taken.
+TEST(Options, BasePowerMustBePositiveAndFinite) {
+    const double inf = std::numeric_limits<double>::infinity();
+    const struct {
+        double value;
+        const char* shown;
+    } cases[] = {{0.0, "0"},     {-0.0, "-0"},      {-5.0, "-5"},
+                 {inf, "inf"},   {-inf, "-inf"},    {std::nan(""), "nan"},
+                 {-2.5e-7, "-2.5e-07"}, {-123456.789, "-123457"}};
+    for (const auto& c : cases) {
+        Handle h;
+        ASSERT_EQ(varnok_set_option(h.ctx, VARNOK_OPT_SBASE, 50.0), VARNOK_OK);
+        EXPECT_EQ(varnok_set_option(h.ctx, VARNOK_OPT_SBASE, c.value), VARNOK_ERR_FAILED);
+        EXPECT_EQ(h.error(),
+                  std::string("varnok_set_option: base power must be a positive finite number: ") +
+                      c.shown);
+        EXPECT_EQ(option(h.ctx, VARNOK_OPT_SBASE), 50.0);
+    }
     Handle h;
-    EXPECT_EQ(varnok_set_option(h.ctx, VARNOK_OPT_SBASE, -5.0), VARNOK_OK);
-    EXPECT_EQ(varnok_set_option(h.ctx, VARNOK_OPT_TOLAC, 0.0), VARNOK_OK);
-    double got = 0.0;
-    varnok_get_option(h.ctx, VARNOK_OPT_SBASE, &got);
-    EXPECT_EQ(got, -5.0);
+    EXPECT_EQ(varnok_set_option(h.ctx, VARNOK_OPT_SBASE, 1e-300), VARNOK_OK);
+    EXPECT_EQ(option(h.ctx, VARNOK_OPT_SBASE), 1e-300);
+}
+
+// NaN fails every comparison and would switch its control off: the real options refuse it,
+// while the integer options turn it into 0 like any value they truncate.
+TEST(Options, NotANumber) {
+    for (int id = 1; id < 9; ++id) {
+        Handle h;
+        const double before = option(h.ctx, id);
+        const bool integer = id == VARNOK_OPT_NBITMA || id == VARNOK_OPT_PLIM;
+        EXPECT_EQ(varnok_set_option(h.ctx, id, std::nan("")), integer ? VARNOK_OK : VARNOK_ERR_FAILED)
+            << id;
+        EXPECT_EQ(h.error(), integer ? "" : "varnok_set_option: value is not a number") << id;
+        EXPECT_EQ(option(h.ctx, id), integer ? 0.0 : before) << id;
+    }
+    // the base power keeps its own text
+    Handle h;
+    EXPECT_EQ(varnok_set_option(h.ctx, VARNOK_OPT_SBASE, std::nan("")), VARNOK_ERR_FAILED);
+    EXPECT_EQ(h.error(), "varnok_set_option: base power must be a positive finite number: nan");
+    // the id is tested before the value
+    EXPECT_EQ(varnok_set_option(h.ctx, 9, std::nan("")), VARNOK_ERR_OUT_OF_RANGE);
+    EXPECT_EQ(h.error(), "varnok_set_option: unknown option id: 9");
 }
 
 TEST(Options, UnknownIdsChangeNothing) {

@@ -218,6 +218,49 @@ TEST(Reset, ClearsLastResultAndRestoresVoltages) {
     EXPECT_EQ(angle, 0.0);
 }
 
+struct BusState {
+    double p_mw, q_mvar, b_mvar, q_shunt_mvar;
+    int type;
+};
+
+BusState bus_state(VarnokContext* ctx, int bus) {
+    BusState s{};
+    EXPECT_EQ(varnok_get_bus_load(ctx, bus, &s.p_mw, &s.q_mvar), VARNOK_OK);
+    EXPECT_EQ(varnok_get_bus_shunt(ctx, bus, &s.b_mvar, &s.q_shunt_mvar), VARNOK_OK);
+    EXPECT_EQ(varnok_get_bus_info(ctx, bus, nullptr, nullptr, &s.type, nullptr), VARNOK_OK);
+    return s;
+}
+
+// Pruning is undone only by a reset: the state that the load saved brings back the loads, the
+// shunts and the types of the pruned buses, and their units and branches in service.
+TEST(Reset, BringsBackWhatPruningTookAway) {
+    Handle h;
+    ASSERT_EQ(h.load("island.txt"), VARNOK_OK);
+    ASSERT_EQ(varnok_solve(h.ctx), VARNOK_OK);
+    const BusState pruned = bus_state(h.ctx, 2);
+    ASSERT_EQ(pruned.type, 3);
+    ASSERT_EQ(pruned.p_mw, 0.0);
+
+    ASSERT_EQ(varnok_reset(h.ctx), VARNOK_OK);
+    const BusState c = bus_state(h.ctx, 2);
+    EXPECT_DOUBLE_EQ(c.p_mw, 20.0);
+    EXPECT_DOUBLE_EQ(c.q_mvar, 8.0);
+    EXPECT_DOUBLE_EQ(c.b_mvar, 15.0);
+    EXPECT_DOUBLE_EQ(c.q_shunt_mvar, 4.0);
+    EXPECT_EQ(c.type, 1);  // PV under its generator
+    const BusState d = bus_state(h.ctx, 3);
+    EXPECT_DOUBLE_EQ(d.p_mw, 5.0);
+    EXPECT_DOUBLE_EQ(d.q_mvar, 2.0);
+    EXPECT_EQ(d.type, 0);
+    int status = -1;
+    ASSERT_EQ(varnok_get_generator_info(h.ctx, 1, nullptr, &status, nullptr, nullptr, nullptr),
+              VARNOK_OK);
+    EXPECT_EQ(status, 1);
+    ASSERT_EQ(varnok_get_branch_info(h.ctx, 1, nullptr, nullptr, &status, nullptr, nullptr),
+              VARNOK_OK);
+    EXPECT_EQ(status, 1);
+}
+
 // The result of a solve describes the network it solved: a later load clears it, and the new
 // network solves with a fresh solver.
 TEST(LoadFile, SecondLoadClearsLastResultAndSolvesAfresh) {

@@ -149,6 +149,56 @@ TEST(SolveExport, SingularAndDivergedAreNotConverged) {
     }
 }
 
+struct EndFlow {
+    double p_from, q_from, p_to, q_to;  // MW, Mvar
+};
+
+EndFlow flow_of(VarnokContext* ctx, int branch) {
+    EndFlow f{};
+    EXPECT_EQ(varnok_get_branch_flow_by_index(ctx, branch, &f.p_from, &f.q_from, &f.p_to, &f.q_to),
+              VARNOK_OK);
+    return f;
+}
+
+// The solve's own reactive-limit checks are kept out (option 6 below every mismatch), so the
+// outputs come only from the recomputation that varnok_solve runs after the solve: each unit
+// gives what its bus sends into the lines plus its load.
+TEST(SolveExport, UnitOutputsAreRecomputedAfterTheSolve) {
+    Handle h;
+    ASSERT_EQ(varnok_load_file(h.ctx, data_file("units.txt").c_str()), VARNOK_OK);
+    ASSERT_EQ(varnok_set_option(h.ctx, VARNOK_OPT_MISQLIM, -1.0), VARNOK_OK);
+    ASSERT_EQ(varnok_set_option(h.ctx, VARNOK_OPT_TOLAC, 1e-6), VARNOK_OK);
+    ASSERT_EQ(varnok_set_option(h.ctx, VARNOK_OPT_TOLREAC, 1e-6), VARNOK_OK);
+    ASSERT_EQ(varnok_solve(h.ctx), VARNOK_OK);
+    const EndFlow ab = flow_of(h.ctx, 0), bc = flow_of(h.ctx, 1), ac = flow_of(h.ctx, 2);
+
+    double p0 = 0.0, q0 = 0.0, q1 = 0.0, q_svc = 0.0;
+    ASSERT_EQ(varnok_get_generator_info(h.ctx, 0, nullptr, nullptr, &p0, &q0, nullptr), VARNOK_OK);
+    ASSERT_EQ(varnok_get_generator_info(h.ctx, 1, nullptr, nullptr, nullptr, &q1, nullptr),
+              VARNOK_OK);
+    ASSERT_EQ(varnok_get_svc_info(h.ctx, 0, nullptr, nullptr, &q_svc, nullptr, nullptr), VARNOK_OK);
+    EXPECT_NEAR(p0, ab.p_from + ac.p_from, 1e-9);
+    EXPECT_NEAR(q0, ab.q_from + ac.q_from, 1e-9);
+    EXPECT_NEAR(q1, ab.q_to + bc.q_from, 1e-9);
+    EXPECT_NEAR(q_svc, 30.0 + bc.q_to + ac.q_to, 1e-9);
+    EXPECT_GT(p0, 20.0);  // the load less G1's 40 MW, and the losses
+    EXPECT_NE(q1, 0.0);
+    EXPECT_NE(q_svc, 0.0);
+}
+
+// A zero base power would make every tolerance infinite and the next solve "converge" at its
+// start voltages: it is refused, and the solve goes on with the base it had.
+TEST(SolveExport, ZeroBasePowerAfterALoadIsRefused) {
+    Handle h;
+    ASSERT_EQ(varnok_load_file(h.ctx, data_file("feeder.txt").c_str()), VARNOK_OK);
+    EXPECT_EQ(varnok_set_option(h.ctx, VARNOK_OPT_SBASE, 0.0), VARNOK_ERR_FAILED);
+    EXPECT_EQ(varnok_solve(h.ctx), VARNOK_OK);
+    EXPECT_GE(varnok_get_iteration_count(h.ctx), 2);
+    double p_mw = 0.0;
+    ASSERT_EQ(varnok_get_max_mismatch(h.ctx, &p_mw, nullptr), VARNOK_OK);
+    EXPECT_LT(p_mw, 0.1);
+}
+
 TEST(SolveExport, MismatchPointersAreOptional) {
     Handle h;
     ASSERT_EQ(varnok_load_file(h.ctx, data_file("feeder.txt").c_str()), VARNOK_OK);
