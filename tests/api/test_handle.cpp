@@ -150,8 +150,8 @@ TEST(Options, NotANumber) {
         Handle h;
         const double before = option(h.ctx, id);
         const bool integer = id == VARNOK_OPT_NBITMA || id == VARNOK_OPT_PLIM;
-        EXPECT_EQ(varnok_set_option(h.ctx, id, std::nan("")), integer ? VARNOK_OK : VARNOK_ERR_FAILED)
-            << id;
+        const int expected = integer ? VARNOK_OK : VARNOK_ERR_FAILED;
+        EXPECT_EQ(varnok_set_option(h.ctx, id, std::nan("")), expected) << id;
         EXPECT_EQ(h.error(), integer ? "" : "varnok_set_option: value is not a number") << id;
         EXPECT_EQ(option(h.ctx, id), integer ? 0.0 : before) << id;
     }
