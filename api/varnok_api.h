@@ -80,14 +80,15 @@ VARNOK_API void varnok_clear_last_error(VarnokContext* ctx);
 
 /* ---- Options ---------------------------------------------------------------------------- */
 
-/* Sets option `id` (0 to 8) to `value` and returns 0; -4 for an unknown id (tested first). Two
- * values are refused with -1, the option keeping its old value: for VARNOK_OPT_SBASE a value
- * that is not a positive finite number ("varnok_set_option: base power must be a positive finite
- * number: " and the value, six significant digits), and for the other real options NaN
- * ("varnok_set_option: value is not a number"); an infinite threshold means no limit. The
- * integer options take any value: truncated toward zero, saturated at the ends of the int range,
- * 0 for NaN. Options survive a load unless the file holds that option's "$" record, and a reset
- * leaves them alone. */
+/* Sets option `id` (0 to 8) to `value` and returns 0; -4 for an unknown id (tested first).
+ * Refused with -1, the option keeping its old value: for VARNOK_OPT_SBASE any value that is not
+ * a positive finite number ("varnok_set_option: base power must be a positive finite number: "
+ * and the value in six significant digits with a decimal point), for the other real options NaN
+ * ("varnok_set_option: value is not a number"). Zero, negative and infinite tolerances and
+ * thresholds are taken; an infinite threshold means no limit. The integer options take any
+ * value: truncated toward zero, saturated at the ends of the int range, 0 for NaN. Options
+ * survive a load unless the file holds that option's "$" record, and a reset leaves them
+ * alone. */
 VARNOK_API int varnok_set_option(VarnokContext* ctx, int id, double value);
 /* Reads option `id` into *value; -2 for a NULL value (tested before the id), -4 unknown id. */
 VARNOK_API int varnok_get_option(VarnokContext* ctx, int id, double* value);
@@ -97,7 +98,9 @@ VARNOK_API int varnok_get_option(VarnokContext* ctx, int id, double* value);
 /* Reads the network input file `path` (zero-terminated; only read during the call, the caller
  * keeps it) into the handle and saves its state for varnok_reset. Returns 0; -2 NULL handle or
  * path; -5 not a readable regular file (handle unchanged); -6 the file was not accepted (last
- * error: the reader's text); -1 unknown failure. A success stores no text.
+ * error: the reader's text); -1 unknown failure. A success stores no text. Numbers in the file
+ * are read with a decimal point whatever locale the host has set, and the reader's warnings
+ * (standard error, one line each, beginning "varnok: ") print them the same way.
  * Every load that gets past the probe first empties the handle's network, solver and last solve
  * result, keeping the options; so a second load replaces the first network completely. After a
  * failure the network holds what the reader built before it stopped and no saved state; a handle
@@ -204,7 +207,8 @@ VARNOK_API int varnok_get_svc_info(VarnokContext* ctx, int index, int* bus, int*
 /* Cut `index`: active (MW) and reactive (Mvar) flow across it, the sum over its members of the
  * sign times the branch's flow at the member's end. -1 exception (nothing written). */
 VARNOK_API int varnok_get_cut_flow(VarnokContext* ctx, int index, double* p_mw, double* q_mvar);
-/* Index of the zone holding bus `index`; -3 for a bus in no zone, -4 bad index. */
+/* Index of the zone holding bus `index` (of several, the first that listed it); -3 for a bus in
+ * no zone, -4 bad index. */
 VARNOK_API int varnok_get_bus_zone(VarnokContext* ctx, int index);
 
 /* Bulk copies: entry i of each non-NULL array receives the value of element i, for exactly the
