@@ -186,11 +186,10 @@ void set_branch_from_table(Branch& branch, double r, const TableValues& values) 
     }
 }
 
-// Sets the flag of `branch`, an index the flags may not cover yet.
+// One flag per branch of the network; an index that names no branch has none.
 void mark(std::vector<char>& flags, int branch) {
     const std::size_t at = static_cast<std::size_t>(branch);
-    if (at >= flags.size()) flags.resize(at + 1, 0);
-    flags[at] = 1;
+    if (at < flags.size()) flags[at] = 1;
 }
 
 bool marked(const std::vector<char>& flags, int branch) {
@@ -204,10 +203,9 @@ InputParser::ControlledBranches InputParser::controlled_branches(const Network& 
     ControlledBranches controlled;
     controlled.tap_changer.assign(network.branches.size(), 0);
     controlled.phase_shifter.assign(network.branches.size(), 0);
-    for (const TapRegulator& tap : network.tap_regulators)
-        if (tap.branch >= 0) mark(controlled.tap_changer, tap.branch);
+    for (const TapRegulator& tap : network.tap_regulators) mark(controlled.tap_changer, tap.branch);
     for (const PhaseShifter& pst : network.phase_shifters)
-        if (pst.branch >= 0) mark(controlled.phase_shifter, pst.branch);
+        mark(controlled.phase_shifter, pst.branch);
     return controlled;
 }
 
