@@ -7,6 +7,7 @@
 #include <string>
 
 #include "api/Context.h"
+#include "network/NumberText.h"
 
 namespace {
 
@@ -86,7 +87,7 @@ int change_element(VarnokContext* ctx, const char* export_name, const char* name
         for (double value : values) {
             if (!std::isfinite(value)) {
                 set_error(ctx, export_name, ": value is not a finite number: ",
-                          varnok::stream_number(value));
+                          varnok::format_default(value));
                 return VARNOK_ERR_FAILED;
             }
         }

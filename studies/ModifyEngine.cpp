@@ -49,8 +49,6 @@ const char* const kCompensated = " MW compensated on generators\n";
 
 }  // namespace
 
-std::string stream_number(double value) { return text(value); }
-
 ModifyEngine::ModifyEngine(Network& network, PowerFlowSolver& solver, const SolverParams& params)
     : network(network), solver(solver), params(params) {}
 

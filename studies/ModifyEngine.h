@@ -11,10 +11,6 @@
 
 namespace varnok {
 
-// A double as a default output stream writes it (six significant digits, no trailing zeros,
-// exponent notation below 1e-4 and from 1e6 on; "nan", "inf", "-inf"), in the classic locale.
-std::string stream_number(double value);
-
 // Every change is written into the network at once; only the imbalance waits for `finalize`.
 // Arguments are MW and Mvar, divided by Network::sbase (the network's own base, not the solver
 // option), and voltage setpoints in pu. Each change returns a message: empty when it applied in

@@ -10,6 +10,7 @@
 
 #include "network/InputParser.h"
 #include "network/Network.h"
+#include "network/NumberText.h"
 #include "network/SolverParams.h"
 #include "powerflow/PowerFlow.h"
 #include "studies/ModifyEngine.h"
@@ -444,12 +445,12 @@ TEST(ModifyEngine, ImbalanceReport) {
               "\n Active power generation deficit : 1.23457e+06 MW\n");
 }
 
-TEST(StreamNumber, DefaultFormat) {
-    EXPECT_EQ(stream_number(80.0), "80");
-    EXPECT_EQ(stream_number(0.1 + 0.2), "0.3");
-    EXPECT_EQ(stream_number(1e-5), "1e-05");
-    EXPECT_EQ(stream_number(-std::numeric_limits<double>::infinity()), "-inf");
-    EXPECT_EQ(stream_number(std::numeric_limits<double>::quiet_NaN()), "nan");
+TEST(MessageNumbers, DefaultStreamFormat) {
+    EXPECT_EQ(format_default(80.0), "80");
+    EXPECT_EQ(format_default(0.1 + 0.2), "0.3");
+    EXPECT_EQ(format_default(1e-5), "1e-05");
+    EXPECT_EQ(format_default(-std::numeric_limits<double>::infinity()), "-inf");
+    EXPECT_EQ(format_default(std::numeric_limits<double>::quiet_NaN()), "nan");
 }
 
 }  // namespace
