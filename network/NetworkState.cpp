@@ -342,6 +342,10 @@ void Network::update_records() {
     }
     for (std::size_t i = 0; i < buses.size(); ++i) {
         Bus& bus = buses[i];
+        // A bus whose name now finds a later bus of that name gets none: read back, the record
+        // would go to that bus, and the next write-back would append another.
+        const int named = find_bus(bus.name);
+        if (bus.lfresv_record < 0 && named >= 0 && named != static_cast<int>(i)) continue;
         if (bus.lfresv_record < 0) {
             RawRecord lfresv;
             lfresv.keyword = "LFRESV";

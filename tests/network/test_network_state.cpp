@@ -750,6 +750,25 @@ TEST(WriteBack, ExistingLfresvRecordIsUpdatedInPlace) {
     EXPECT_EQ(n.net.raw_records[before].fields[0], "B");
 }
 
+// Of two buses of one name only the later is found, and so only it can have an "LFRESV"
+// record: one appended for the earlier would read back as the later's.
+TEST(WriteBack, RepeatedBusNameGetsOneLfresvForTheBusItFinds) {
+    RecordNetwork n;
+    Bus again = make_bus("A");
+    again.v = 0.97;
+    n.net.add_bus(again);
+    const std::size_t before = n.net.raw_records.size();
+    n.net.update_records();
+    ASSERT_EQ(n.net.raw_records.size(), before + 2);
+    EXPECT_EQ(n.net.raw_records[before].fields,
+              (std::vector<std::string>{"B", "0.98", "-0.0523598776"}));
+    EXPECT_EQ(n.net.raw_records[before + 1].fields, (std::vector<std::string>{"A", "0.97", "0"}));
+    EXPECT_EQ(n.net.buses[0].lfresv_record, -1);
+    EXPECT_EQ(n.net.buses[2].lfresv_record, static_cast<int>(before + 1));
+    n.net.update_records();
+    EXPECT_EQ(n.net.raw_records.size(), before + 2);
+}
+
 TEST(WriteBack, BadPositionsAreSkippedAndTheRestGoesOn) {
     RecordNetwork n;
     n.net.generators[0].v_field = 30;    // beyond the record
