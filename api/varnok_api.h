@@ -330,6 +330,30 @@ VARNOK_API int varnok_apply_changes(VarnokContext* ctx);
 
 /* ---- Reports ---------------------------------------------------------------------------- */
 
+/* Each report writes the state that the network holds at the time of the call (no solve) to the
+ * file `path` (zero-terminated, read only during the call; a relative path is taken against the
+ * working directory), replacing it. Statuses: 0 written; -2 NULL handle (no text) or NULL path
+ * ("<function>: NULL argument"); -7 no network loaded ("<function>: no network loaded"); -5 the
+ * file cannot be opened ("<Writer>: cannot open file: <path>"), a write failed, e.g. a full disk
+ * ("<Writer>: cannot write file: <path>"), or another failure inside the writer (its text). What
+ * was written before a failure stays in the file. A success leaves the last error as it was. */
+
+/* The input file with the solved state: the loaded file's comment lines, then every record with
+ * the current statuses, loads, outputs, voltages, ratios and control signs written into its
+ * fields, and an "LFRESV" record (bus, |V|, angle) for every bus, appended at the end for a bus
+ * that had none. Loading the dump gives the network back. It changes the handle's network: the
+ * state is written into the records kept from the file even when the file cannot be opened, and
+ * a later dump updates the "LFRESV" records appended before instead of appending more. Writer:
+ * "DumpWriter". */
+VARNOK_API int varnok_write_dump(VarnokContext* ctx, const char* path);
+/* The voltage-and-ratio file: one "LFRESV" line per bus (|V| pu, angle rad) and one "TRANSFO"
+ * line per in-service regulated transformer (impedance and shunts in percent on its rating,
+ * ratio in percent, phase in degrees, rating in MVA on the base power of the load), both readable
+ * as input; appended to the network's file, the "LFRESV" lines make the next solve start from
+ * these voltages. A transformer rated 0 is written with shunt percentages of 0 and cannot be read
+ * back. Changes nothing in the handle. Writer: "VoltRatWriter". */
+VARNOK_API int varnok_write_voltrat(VarnokContext* ctx, const char* path);
+
 #ifdef __cplusplus
 }
 #endif

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Fuzzes each reader of the library for SECONDS seconds (default 60) with libFuzzer under
-# AddressSanitizer and UndefinedBehaviorSanitizer. Exits non-zero when a fuzzer finds a crash, a
-# leak or a timeout; the failing input is left in build-fuzz/artifacts/.
+# Fuzzes each reader of the library, and the dump read back, for SECONDS seconds (default 60)
+# each, with libFuzzer under AddressSanitizer and UndefinedBehaviorSanitizer. Exits non-zero when
+# a fuzzer finds a crash, a leak, a timeout or a failed round trip; the failing input is left in
+# build-fuzz/artifacts/.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-60}
@@ -33,3 +34,5 @@ fuzz() {
 
 # The input reader: the repository's test networks and the small reference networks.
 fuzz fuzz_input_reader '*.txt' tests/data "$cases"
+# The dump: what loads is dumped, the dump loads again and dumps to the same bytes.
+fuzz fuzz_dump_roundtrip '*.txt' tests/data "$cases"

@@ -1,0 +1,128 @@
+// The report exports: statuses and texts, and what they leave in the handle and the file.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+
+#include <unistd.h>
+
+#include "context_handle.h"
+#include "varnok_api.h"
+
+namespace {
+
+const std::string kData = std::string(VARNOK_TEST_DATA_DIR) + "/";
+
+struct Report {
+    const char* name;    // the export's name, which its own messages begin with
+    const char* writer;  // the writer's name, which its failures begin with
+    int (*write)(VarnokContext*, const char*);
+};
+
+const Report kReports[] = {
+    {"varnok_write_dump", "DumpWriter", varnok_write_dump},
+    {"varnok_write_voltrat", "VoltRatWriter", varnok_write_voltrat},
+};
+
+std::string temp_path(const Report& report, const std::string& tag) {
+    return ::testing::TempDir() + "varnok_api_" + report.name + "_" + tag + ".txt";
+}
+
+std::string read_text(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+struct Loaded : api_test::ContextHandle {
+    explicit Loaded(const std::string& file = "state/two_bus.txt") {
+        EXPECT_EQ(varnok_load_file(ctx, (kData + file).c_str()), VARNOK_OK);
+    }
+};
+
+TEST(Reports, ArgumentsAndLoadedStateAreTestedFirst) {
+    for (const Report& r : kReports) {
+        SCOPED_TRACE(r.name);
+        const std::string path = temp_path(r, "guard");
+        std::remove(path.c_str());
+        EXPECT_EQ(r.write(nullptr, path.c_str()), VARNOK_ERR_NULL_ARG);
+
+        api_test::ContextHandle fresh;
+        EXPECT_EQ(r.write(fresh.ctx, path.c_str()), VARNOK_ERR_NOT_LOADED);
+        EXPECT_EQ(fresh.error(), std::string(r.name) + ": no network loaded");
+        EXPECT_FALSE(std::filesystem::exists(path));
+        EXPECT_EQ(r.write(fresh.ctx, nullptr), VARNOK_ERR_NULL_ARG);
+        EXPECT_EQ(fresh.error(), std::string(r.name) + ": NULL argument");
+
+        Loaded loaded;
+        EXPECT_EQ(r.write(loaded.ctx, nullptr), VARNOK_ERR_NULL_ARG);
+        EXPECT_EQ(loaded.error(), std::string(r.name) + ": NULL argument");
+    }
+}
+
+TEST(Reports, FailuresOfTheFileAreIoErrors) {
+    for (const Report& r : kReports) {
+        SCOPED_TRACE(r.name);
+        Loaded h;
+        const std::string unopenable = "/nonexistent-dir/report.txt";
+        EXPECT_EQ(r.write(h.ctx, unopenable.c_str()), VARNOK_ERR_IO);
+        EXPECT_EQ(h.error(), std::string(r.writer) + ": cannot open file: " + unopenable);
+        if (access("/dev/full", W_OK) == 0) {
+            EXPECT_EQ(r.write(h.ctx, "/dev/full"), VARNOK_ERR_IO);
+            EXPECT_EQ(h.error(), std::string(r.writer) + ": cannot write file: /dev/full");
+        }
+        // a success leaves the failure's text
+        const std::string path = temp_path(r, "after_failure");
+        const std::string failure = h.error();
+        EXPECT_EQ(r.write(h.ctx, path.c_str()), VARNOK_OK);
+        EXPECT_EQ(h.error(), failure);
+        std::remove(path.c_str());
+    }
+}
+
+TEST(Reports, WritingTwiceGivesTheSameFile) {
+    for (const Report& r : kReports) {
+        SCOPED_TRACE(r.name);
+        Loaded h;
+        ASSERT_EQ(varnok_solve(h.ctx), VARNOK_OK);
+        const std::string first = temp_path(r, "first");
+        const std::string second = temp_path(r, "second");
+        ASSERT_EQ(r.write(h.ctx, first.c_str()), VARNOK_OK);
+        ASSERT_EQ(r.write(h.ctx, second.c_str()), VARNOK_OK);
+        EXPECT_FALSE(read_text(first).empty());
+        EXPECT_EQ(read_text(second), read_text(first));
+        std::remove(first.c_str());
+        std::remove(second.c_str());
+    }
+}
+
+// The write-back happens before the file is opened: a failed dump has appended the "LFRESV"
+// records already, and the next dump updates them.
+TEST(Reports, DumpAfterAFailedDumpWritesEachLfresvOnce) {
+    Loaded h;
+    ASSERT_EQ(varnok_solve(h.ctx), VARNOK_OK);
+    EXPECT_EQ(varnok_write_dump(h.ctx, "/nonexistent-dir/dump.txt"), VARNOK_ERR_IO);
+    const std::string path = ::testing::TempDir() + "varnok_api_dump_after_failure.txt";
+    ASSERT_EQ(varnok_write_dump(h.ctx, path.c_str()), VARNOK_OK);
+    const std::string text = read_text(path);
+    EXPECT_EQ(text.find("\nLFRESV A "), text.rfind("\nLFRESV A "));
+    EXPECT_EQ(text.find("\nLFRESV B "), text.rfind("\nLFRESV B "));
+    EXPECT_NE(text.find("\nLFRESV B "), std::string::npos);
+    std::remove(path.c_str());
+}
+
+TEST(Reports, WrittenAfterASolveThatDidNotConverge) {
+    for (const Report& r : kReports) {
+        SCOPED_TRACE(r.name);
+        Loaded h("solver/overload.txt");
+        ASSERT_EQ(varnok_solve(h.ctx), VARNOK_NOT_CONVERGED);
+        const std::string path = temp_path(r, "not_converged");
+        EXPECT_EQ(r.write(h.ctx, path.c_str()), VARNOK_OK);
+        EXPECT_NE(read_text(path).find("LFRESV B1 "), std::string::npos);
+        std::remove(path.c_str());
+    }
+}
+
+}  // namespace
