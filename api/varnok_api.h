@@ -341,10 +341,13 @@ VARNOK_API int varnok_apply_changes(VarnokContext* ctx);
 /* The input file with the solved state: the loaded file's comment lines, then every record with
  * the current statuses, loads, outputs, voltages, ratios and control signs written into its
  * fields, and an "LFRESV" record (bus, |V|, angle) for every bus, appended at the end for a bus
- * that had none. Loading the dump gives the network back. It changes the handle's network: the
- * state is written into the records kept from the file even when the file cannot be opened, and
- * a later dump updates the "LFRESV" records appended before instead of appending more. Writer:
- * "DumpWriter". */
+ * that had none (of two buses of one name, only for the later one, which the name finds). The "$"
+ * records keep the texts of the file: options set later do not reach the dump. A field loses the
+ * blanks at its ends (one read from ' A' is written A). Loaded and solved again, the dump gives
+ * the same solution (a phase shifter starts again from its position in the file). It changes the
+ * handle's network: the state is written into the records kept from the file even when the file
+ * cannot be opened, and a later dump updates the "LFRESV" records appended before instead of
+ * appending more. Writer: "DumpWriter". */
 VARNOK_API int varnok_write_dump(VarnokContext* ctx, const char* path);
 /* The voltage-and-ratio file: one "LFRESV" line per bus (|V| pu, angle rad) and one "TRANSFO"
  * line per in-service regulated transformer (impedance and shunts in percent on its rating,

@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_common.h"
 #include "network/InputParser.h"
 #include "powerflow/PowerFlow.h"
 #include "writers/DumpWriter.h"
@@ -63,25 +64,9 @@ Timing time_step(const Step& step, int runs) {
         ms.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
         t.allocations = allocations - before;
     }
-    std::sort(ms.begin(), ms.end());
-    const std::size_t n = ms.size();
-    t.median_ms = n % 2 ? ms[n / 2] : 0.5 * (ms[n / 2 - 1] + ms[n / 2]);
-    t.min_ms = ms.front();
+    t.median_ms = median(ms);
+    t.min_ms = *std::min_element(ms.begin(), ms.end());
     return t;
-}
-
-std::string largest_case(const std::string& dir) {
-    std::string best;
-    std::uintmax_t best_size = 0;
-    for (const auto& entry : fs::directory_iterator(dir)) {
-        if (entry.path().extension() != ".txt" || !entry.is_regular_file()) continue;
-        if (entry.file_size() > best_size) {
-            best_size = entry.file_size();
-            best = entry.path().string();
-        }
-    }
-    if (best.empty()) throw std::runtime_error("no network file in " + dir);
-    return best;
 }
 
 void print_row(const std::string& name, const Timing& t, double elements) {

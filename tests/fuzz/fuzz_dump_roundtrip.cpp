@@ -1,47 +1,23 @@
 // Any bytes that load are dumped; the dump loads again, and dumping that second network gives the
 // same file byte for byte.
-#include <unistd.h>
-
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
 #include <fstream>
-#include <iostream>
 #include <iterator>
-#include <streambuf>
 #include <string>
 
+#include "fuzz_files.h"
 #include "network/InputParser.h"
 #include "writers/DumpWriter.h"
 
 namespace {
 
-// Swallows the reader's warnings, which would otherwise flood the fuzzer's output.
-class NullBuffer : public std::streambuf {
-protected:
-    int overflow(int c) override { return c == traits_type::eof() ? 0 : c; }
-    std::streamsize xsputn(const char*, std::streamsize n) override { return n; }
-};
-
-NullBuffer null_buffer;
 std::string input_path;
 std::string first_dump;
 std::string second_dump;
-
-std::string temp_file() {
-    char name[] = "/tmp/varnok_fuzz_XXXXXX";
-    const int fd = mkstemp(name);
-    if (fd < 0) std::abort();
-    close(fd);
-    return name;
-}
-
-void remove_files() {
-    for (const std::string* path : {&input_path, &first_dump, &second_dump})
-        if (!path->empty()) std::remove(path->c_str());
-}
 
 std::string read_text(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
@@ -71,23 +47,23 @@ bool dump_may_merge_names(const varnok::Network& network) {
     return false;
 }
 
+[[noreturn]] void fail(const char* what) {
+    std::fprintf(stderr, "%s\n", what);
+    std::abort();
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    input_path = temp_file();
-    first_dump = temp_file();
-    second_dump = temp_file();
-    std::atexit(remove_files);
-    std::cerr.rdbuf(&null_buffer);
+    input_path = fuzz::temp_file();
+    first_dump = fuzz::temp_file();
+    second_dump = fuzz::temp_file();
+    fuzz::silence_warnings();
     return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    FILE* file = std::fopen(input_path.c_str(), "wb");
-    if (!file) std::abort();
-    if (size > 0 && std::fwrite(data, 1, size, file) != size) std::abort();
-    std::fclose(file);
-
+    fuzz::write_file(input_path, data, size);
     varnok::Network network;
     if (!load(input_path, network)) return 0;
     const bool may_merge = dump_may_merge_names(network);
@@ -96,13 +72,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     varnok::Network again;
     if (!load(first_dump, again)) {
         if (may_merge) return 0;
-        std::fprintf(stderr, "the dump does not load again\n");
-        std::abort();
+        fail("the dump does not load again");
     }
     varnok::DumpWriter().dump(again, second_dump);
-    if (!may_merge && read_text(second_dump) != read_text(first_dump)) {
-        std::fprintf(stderr, "the second dump differs from the first\n");
-        std::abort();
-    }
+    if (!may_merge && read_text(second_dump) != read_text(first_dump))
+        fail("the second dump differs from the first");
     return 0;
 }

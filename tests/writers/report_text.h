@@ -30,15 +30,4 @@ inline void write_text(const std::string& path, const std::string& text) {
     out << text;
 }
 
-// The text of the runtime error that `action` throws, "" when it returns.
-template <typename Action>
-std::string thrown_text(Action&& action) {
-    try {
-        action();
-    } catch (const std::runtime_error& e) {
-        return e.what();
-    }
-    return "";
-}
-
 }  // namespace varnok::report_test

@@ -17,7 +17,6 @@ namespace {
 
 using report_test::read_text;
 using report_test::report_path;
-using report_test::thrown_text;
 using Fields = std::vector<std::string>;
 
 std::string dumped(Network& network) {
@@ -195,7 +194,7 @@ TEST(DumpWriter, SecondDumpUpdatesTheAppendedLfresvRecords) {
 TEST(DumpWriter, PathThatCannotBeOpenedStillWritesBack) {
     reader_test::Loaded loaded = reader_test::load_text("BUS A 400 0 0 0;");
     const std::string path = "/nonexistent-dir/dump.txt";
-    EXPECT_EQ(thrown_text([&] { DumpWriter().dump(loaded.network, path); }),
+    EXPECT_EQ(reader_test::refusal([&] { DumpWriter().dump(loaded.network, path); }),
               "DumpWriter: cannot open file: " + path);
     ASSERT_EQ(loaded.network.raw_records.size(), 2u);
     EXPECT_EQ(loaded.network.raw_records[1].keyword, "LFRESV");
@@ -205,7 +204,7 @@ TEST(DumpWriter, PathThatCannotBeOpenedStillWritesBack) {
 TEST(DumpWriter, FullDiskIsReported) {
     if (access("/dev/full", W_OK) != 0) GTEST_SKIP() << "no /dev/full on this system";
     reader_test::Loaded loaded = reader_test::load_text("BUS A 400 0 0 0;");
-    EXPECT_EQ(thrown_text([&] { DumpWriter().dump(loaded.network, "/dev/full"); }),
+    EXPECT_EQ(reader_test::refusal([&] { DumpWriter().dump(loaded.network, "/dev/full"); }),
               "DumpWriter: cannot write file: /dev/full");
 }
 

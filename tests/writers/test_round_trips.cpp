@@ -5,50 +5,35 @@
 #include <cmath>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
-#include "network/InputParser.h"
 #include "network/Network.h"
-#include "network/SolverParams.h"
+#include "network/reader_fixture.h"
 #include "powerflow/PowerFlow.h"
 #include "writers/DumpWriter.h"
 #include "writers/VoltRatWriter.h"
+#include "writers/report_text.h"
 
 namespace varnok {
 namespace {
 
 namespace fs = std::filesystem;
+using report_test::read_text;
+using report_test::write_text;
 
-std::string read_text(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
+using Case = reader_test::Loaded;
 
-void write_text(const std::string& path, const std::string& text) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << text;
-}
-
-struct Case {
-    Network network;
-    SolverParams params;
-};
-
-// Loads `path`; false when the reader refuses it.
-bool load(const std::string& path, Case& c) {
-    ::testing::internal::CaptureStderr();  // the reader's warnings
+// The network in `path`; none when the reader refuses it.
+std::optional<Case> load(const std::string& path) {
     try {
-        InputParser().load(path, c.network, c.params);
+        return reader_test::load_file(path);
     } catch (const std::exception&) {
-        ::testing::internal::GetCapturedStderr();
-        return false;
+        return std::nullopt;
     }
-    ::testing::internal::GetCapturedStderr();
-    return true;
 }
 
 // As varnok_solve does it: prune, solve, then the outputs of the units.
@@ -72,10 +57,9 @@ std::vector<std::string> network_files() {
     return files;
 }
 
+// A report path for the network file `source`.
 std::string temp_path(const std::string& source, const std::string& tag) {
-    return (fs::path(::testing::TempDir()) /
-            ("varnok_roundtrip_" + fs::path(source).stem().string() + tag))
-        .string();
+    return report_test::report_path(fs::path(source).stem().string() + tag);
 }
 
 void expect_same_voltages(const Network& expected, const Network& actual, double tolerance) {
@@ -91,22 +75,22 @@ TEST(DumpRoundTrip, SolvedDumpLoadsAgainToTheSameSolutionAndDumpsTheSameFile) {
     int converged = 0;
     for (const std::string& file : network_files()) {
         SCOPED_TRACE(file);
-        Case original;
-        if (!load(file, original)) continue;
-        const bool solved = solve(original).converged;
+        std::optional<Case> original = load(file);
+        if (!original) continue;
+        const bool solved = solve(*original).converged;
         const std::string first = temp_path(file, "_first.txt");
-        DumpWriter().dump(original.network, first);
+        DumpWriter().dump(original->network, first);
 
-        Case again;
-        ASSERT_TRUE(load(first, again));
+        std::optional<Case> again = load(first);
+        ASSERT_TRUE(again);
         const std::string second = temp_path(file, "_second.txt");
-        DumpWriter().dump(again.network, second);
+        DumpWriter().dump(again->network, second);
         EXPECT_EQ(read_text(second), read_text(first));
 
         if (solved) {
             ++converged;
-            ASSERT_TRUE(solve(again).converged);
-            expect_same_voltages(original.network, again.network, 1e-7);
+            ASSERT_TRUE(solve(*again).converged);
+            expect_same_voltages(original->network, again->network, 1e-7);
         }
         fs::remove(first);
         fs::remove(second);
@@ -130,13 +114,13 @@ TEST(VoltRatRoundTrip, StartFromTheFileConvergesAtOnceToTheSameVoltages) {
     int at_once = 0;
     for (const std::string& file : network_files()) {
         SCOPED_TRACE(file);
-        Case original;
-        if (!load(file, original)) continue;
+        std::optional<Case> original = load(file);
+        if (!original) continue;
         std::vector<int> modes_read;
-        for (const Generator& gen : original.network.generators) modes_read.push_back(gen.mode);
-        if (!solve(original).converged) continue;
+        for (const Generator& gen : original->network.generators) modes_read.push_back(gen.mode);
+        if (!solve(*original).converged) continue;
         const std::string voltrat = temp_path(file, "_voltrat.txt");
-        VoltRatWriter().write(original.network, voltrat);
+        VoltRatWriter().write(original->network, voltrat);
 
         // the network's own file with the "LFRESV" lines of the voltage-and-ratio file after it
         std::string restart = read_text(file) + "\n";
@@ -146,15 +130,15 @@ TEST(VoltRatRoundTrip, StartFromTheFileConvergesAtOnceToTheSameVoltages) {
         const std::string restart_path = temp_path(file, "_restart.txt");
         write_text(restart_path, restart);
 
-        Case again;
-        ASSERT_TRUE(load(restart_path, again));
-        const SolveResult result = solve(again);
+        std::optional<Case> again = load(restart_path);
+        ASSERT_TRUE(again);
+        const SolveResult result = solve(*again);
         EXPECT_TRUE(result.converged);
-        if (!controls_moved(original.network, modes_read)) {
+        if (!controls_moved(original->network, modes_read)) {
             ++at_once;
             EXPECT_LE(result.iterations, 2);
         }
-        expect_same_voltages(original.network, again.network, 1e-6);
+        expect_same_voltages(original->network, again->network, 1e-6);
         fs::remove(voltrat);
         fs::remove(restart_path);
     }

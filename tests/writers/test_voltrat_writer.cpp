@@ -8,6 +8,7 @@
 
 #include "network/Network.h"
 #include "network/reader_fixture.h"
+#include "powerflow/network_builders.h"
 #include "writers/VoltRatWriter.h"
 #include "writers/report_text.h"
 
@@ -16,7 +17,6 @@ namespace {
 
 using report_test::read_text;
 using report_test::report_path;
-using report_test::thrown_text;
 
 std::string written(const Network& network) {
     const std::string path = report_path("voltrat.txt");
@@ -27,25 +27,16 @@ std::string written(const Network& network) {
 }
 
 void add_bus(Network& network, const std::string& name, double v, double angle) {
-    Bus bus;
-    bus.name = name;
-    bus.v = v;
-    bus.angle = angle;
-    network.add_bus(bus);
+    const int bus = add_plain_bus(network, name, PQ);
+    network.buses[bus].v = v;
+    network.buses[bus].angle = angle;
 }
 
-Branch transformer(const std::string& name, int from, int to, double g, double b,
-                   double rating) {
-    Branch br;
-    br.name = name;
-    br.from = from;
-    br.to = to;
-    br.g_from = br.g_to = g;
-    br.b_from = br.b_to = b;
-    br.rating = rating;
-    br.is_transformer = true;
-    br.kind = BRANCH_REGULATED_TRANSFORMER;
-    return br;
+Branch regulated(Branch branch, double rating) {
+    branch.rating = rating;
+    branch.is_transformer = true;
+    branch.kind = BRANCH_REGULATED_TRANSFORMER;
+    return branch;
 }
 
 TEST(VoltRatWriter, ExactFile) {
@@ -56,23 +47,25 @@ TEST(VoltRatWriter, ExactFile) {
     add_bus(network, "A B", 1.05, 0.5236);
     add_bus(network, "#1", 0.0, 0.0);          // as a solve leaves an isolated bus
 
-    Branch t1 = transformer("T1", 0, 1, 0.0, -10.0, 1.5);
+    Branch t1 = regulated(reactance("T1", 0, 1, 0.1), 1.5);
     t1.b_shunt_from = 0.0002;
     t1.ratio = 1.05;
     network.add_branch(t1);
-    Branch t2 = transformer("A-VERY-LONG-TRANSFORMER-1", 2, 3, 1.0, -10.0, 2.0);
+    Branch t2 =
+        regulated(impedance("A-VERY-LONG-TRANSFORMER-1", 2, 3, 1.0 / 101, 10.0 / 101), 2.0);
     t2.b_shunt_to = 0.001;
     t2.ratio = 0.95;
     t2.shift = 0.05;
     network.add_branch(t2);
-    Branch open = transformer("T3", 0, 1, 0.0, -10.0, 1.0);
+    Branch open = regulated(reactance("T3", 0, 1, 0.1), 1.0);
     open.status = 0;
     network.add_branch(open);
-    Branch plain = transformer("T4", 0, 1, 0.0, -10.0, 1.0);
+    Branch plain = regulated(reactance("T4", 0, 1, 0.1), 1.0);
     plain.kind = BRANCH_TRANSFORMER;
     network.add_branch(plain);
     // no series admittance and no rating: R, X and both shunt percentages 0
-    Branch t5 = transformer("T5", 3, 4, 0.0, 0.0, 0.0);
+    Branch t5 = regulated(reactance("T5", 3, 4, 0.1), 0.0);
+    t5.b_from = t5.b_to = 0.0;
     t5.b_shunt_from = 0.01;
     t5.shift = -0.1;
     network.add_branch(t5);
@@ -137,10 +130,10 @@ TEST(VoltRatWriter, Failures) {
     Network network;
     add_bus(network, "A", 1.0, 0.0);
     const std::string path = "/nonexistent-dir/voltrat.txt";
-    EXPECT_EQ(thrown_text([&] { VoltRatWriter().write(network, path); }),
+    EXPECT_EQ(reader_test::refusal([&] { VoltRatWriter().write(network, path); }),
               "VoltRatWriter: cannot open file: " + path);
     if (access("/dev/full", W_OK) != 0) GTEST_SKIP() << "no /dev/full on this system";
-    EXPECT_EQ(thrown_text([&] { VoltRatWriter().write(network, "/dev/full"); }),
+    EXPECT_EQ(reader_test::refusal([&] { VoltRatWriter().write(network, "/dev/full"); }),
               "VoltRatWriter: cannot write file: /dev/full");
 }
 
