@@ -9,6 +9,7 @@
 
 #include <unistd.h>
 
+#include "comma_locale.h"
 #include "context_handle.h"
 #include "varnok_api.h"
 
@@ -122,6 +123,27 @@ TEST(Reports, WrittenAfterASolveThatDidNotConverge) {
         EXPECT_EQ(r.write(h.ctx, path.c_str()), VARNOK_OK);
         EXPECT_NE(read_text(path).find("LFRESV B1 "), std::string::npos);
         std::remove(path.c_str());
+    }
+}
+
+// A host's comma-decimal locale changes no byte of a report.
+TEST(Reports, HostLocaleChangesNothing) {
+    for (const Report& r : kReports) {
+        SCOPED_TRACE(r.name);
+        const auto written = [&r](const std::string& tag) {
+            Loaded h("writers/controls.txt");
+            EXPECT_EQ(varnok_solve(h.ctx), VARNOK_OK);
+            const std::string path = temp_path(r, tag);
+            EXPECT_EQ(r.write(h.ctx, path.c_str()), VARNOK_OK);
+            std::string text = read_text(path);
+            std::remove(path.c_str());
+            return text;
+        };
+        const std::string c_locale = written("c_locale");
+        EXPECT_NE(c_locale.find('.'), std::string::npos);
+        test_support::CommaLocale host;
+        if (!host.active()) GTEST_SKIP() << test_support::CommaLocale::skip_reason();
+        EXPECT_EQ(written("comma_locale"), c_locale);
     }
 }
 
