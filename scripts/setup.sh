@@ -12,6 +12,7 @@ packages=(
   libfmt-dev
   libgtest-dev
   googletest
+  libxml2-utils        # xmllint, to check the filled diagram of the main job
 )
 # clang with libFuzzer and the sanitizer runtimes, for the fuzz target
 optional=(clang libclang-rt-dev)

@@ -25,10 +25,10 @@ constexpr double kNoRating = 1e-4;
 
 bool is_blank(char c) { return c == ' ' || c == '\t'; }
 
-std::string without_leading_blanks(const std::string& text) {
-    std::size_t first = 0;
-    while (first < text.size() && is_blank(text[first])) ++first;
-    return text.substr(first);
+// The text from `from` on, without its leading blanks and tabs.
+std::string without_leading_blanks(const std::string& text, std::size_t from = 0) {
+    while (from < text.size() && is_blank(text[from])) ++from;
+    return text.substr(std::min(from, text.size()));
 }
 
 // `show` of element `index` of `elements`, "unknown" when the lookup found none.
@@ -50,6 +50,14 @@ double end_current(double p, double q, double v) {
     return v != 0.0 ? std::sqrt(p * p + q * q) / v : 0.0;
 }
 
+// Position of the last `tag` in the line, npos when none: looks at the "<" only.
+std::size_t last_tag(const std::string& line, const std::string& tag) {
+    std::size_t at = line.size();
+    while (at > 0 && (at = line.rfind('<', at - 1)) != std::string::npos)
+        if (line.compare(at, tag.size(), tag) == 0) return at;
+    return std::string::npos;
+}
+
 // The larger end current of the branch as a fraction of its rating.
 double loading(const Network& network, int index) {
     const Branch& br = network.branches[static_cast<std::size_t>(index)];
@@ -67,7 +75,7 @@ std::string end_flow(const Network& network, const std::string& argument, double
     const std::size_t comma = argument.rfind(',');
     if (comma == std::string::npos) return kUnknown;
     const int branch = network.find_branch(without_leading_blanks(argument.substr(0, comma)));
-    const int bus = network.find_bus(without_leading_blanks(argument.substr(comma + 1)));
+    const int bus = network.find_bus(without_leading_blanks(argument, comma + 1));
     if (branch < 0 || bus < 0) return kUnknown;
     const BranchFlow flow = compute_branch_flow(network, branch);
     const bool at_from = bus == network.branches[static_cast<std::size_t>(branch)].from;
@@ -90,7 +98,7 @@ std::string DiagramRenderer::resolve_placeholder(const Network& network,
                                                  const std::string& placeholder) const {
     if (placeholder.size() < 3) return kUnknown;
     const char letter = placeholder[1];
-    const std::string name = without_leading_blanks(placeholder.substr(2));
+    const std::string name = without_leading_blanks(placeholder, 2);
     if (name.empty()) return kUnknown;
     const double base = params.sbase;
 
@@ -171,17 +179,21 @@ void DiagramRenderer::render(const Network& network, const SolverParams& params,
         throw std::runtime_error("DiagramRenderer: output is the template: " + output_path);
     std::ofstream out = open_report(output_path, "DiagramRenderer: cannot open output: ");
 
-    std::string line;
+    std::string line, placeholder;  // reused from line to line
     while (std::getline(in, line)) {
         const std::size_t p = line.rfind('%');
-        std::size_t e = line.rfind(TAG_TSPAN);
-        if (e == std::string::npos) e = line.rfind(TAG_TEXT);
+        std::size_t e = std::string::npos;
+        if (p != std::string::npos) {
+            e = last_tag(line, TAG_TSPAN);
+            if (e == std::string::npos) e = last_tag(line, TAG_TEXT);
+        }
         if (p == std::string::npos || e == std::string::npos || p >= e) {
             out << line << '\n';
             continue;
         }
         out.write(line.data(), static_cast<std::streamsize>(p));
-        out << resolve_placeholder(network, params, line.substr(p, e - p));
+        placeholder.assign(line, p, e - p);
+        out << resolve_placeholder(network, params, placeholder);
         out.write(line.data() + e, static_cast<std::streamsize>(line.size() - e));
         out << '\n';
     }

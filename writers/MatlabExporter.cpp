@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <fstream>
 
+#include <fmt/compile.h>
 #include <fmt/format.h>
 
 #include "writers/ReportFile.h"
@@ -103,24 +104,27 @@ double shunt_susceptance(const Bus& bus) {
     return v2 != 0.0 ? bus.b_shunt + bus.q_shunt / v2 : bus.b_shunt;
 }
 
+// Appends one formatted piece to the line buffer; the formats are parsed at compile time.
+template <typename Format, typename... Args>
+void put(fmt::memory_buffer& out, const Format& format, const Args&... args) {
+    fmt::format_to(std::back_inserter(out), format, args...);
+}
+
 void write_bus(fmt::memory_buffer& out, const Network& network, const Bus& bus, int k,
                double sbase) {
     const Admittance unit = unit_output(network, bus);
-    fmt::format_to(std::back_inserter(out), "opt({:5d}).name= '", k);
+    put(out, FMT_COMPILE("opt({:5d}).name= '"), k);
     append_name_literal(out, bus.name);
-    fmt::format_to(std::back_inserter(out), "'  ;\n");
-    fmt::format_to(std::back_inserter(out), "opt({:5d}).magv={:15.8g} ;\n", k, bus.v);
-    fmt::format_to(std::back_inserter(out), "opt({:5d}).phav={:15.8g} ;\n", k, bus.angle);
-    fmt::format_to(std::back_inserter(out), "opt({:5d}).injp={:15.8g} ;\n", k,
-                   sbase * (unit.re - bus.p_load));
-    fmt::format_to(std::back_inserter(out), "opt({:5d}).injq={:15.8g} ;\n\n", k,
-                   sbase * (unit.im - bus.q_load));
+    put(out, FMT_COMPILE("'  ;\n"));
+    put(out, FMT_COMPILE("opt({:5d}).magv={:15.8g} ;\n"), k, bus.v);
+    put(out, FMT_COMPILE("opt({:5d}).phav={:15.8g} ;\n"), k, bus.angle);
+    put(out, FMT_COMPILE("opt({:5d}).injp={:15.8g} ;\n"), k, sbase * (unit.re - bus.p_load));
+    put(out, FMT_COMPILE("opt({:5d}).injq={:15.8g} ;\n\n"), k, sbase * (unit.im - bus.q_load));
 }
 
 void write_term(fmt::memory_buffer& out, int row, int col, const Admittance& y) {
-    fmt::format_to(std::back_inserter(out),
-                   "Y({:5d},{:5d})=Y({:5d},{:5d})+{:15.8g} + {:15.8g} *j ;\n", row, col, row, col,
-                   y.re, y.im);
+    put(out, FMT_COMPILE("Y({:5d},{:5d})=Y({:5d},{:5d})+{:15.8g} + {:15.8g} *j ;\n"), row, col,
+        row, col, y.re, y.im);
 }
 
 void flush(std::ofstream& file, fmt::memory_buffer& out) {
@@ -142,8 +146,8 @@ void MatlabExporter::write(const Network& network, const SolverParams& params,
         flush(file, out);
     }
 
-    fmt::format_to(std::back_inserter(out), "\nY=zeros({:5d}) ;\n", bus_count);
-    fmt::format_to(std::back_inserter(out), "\n% Contributions of branches to Y\n");
+    put(out, FMT_COMPILE("\nY=zeros({:5d}) ;\n"), bus_count);
+    put(out, FMT_COMPILE("\n% Contributions of branches to Y\n"));
     for (const Branch& br : network.branches) {
         if (br.status == 0) continue;
         // an end of -1 has no row to write into
@@ -157,13 +161,13 @@ void MatlabExporter::write(const Network& network, const SolverParams& params,
         flush(file, out);
     }
 
-    fmt::format_to(std::back_inserter(out), "\n% Contributions of shunts to Y\n");
+    put(out, FMT_COMPILE("\n% Contributions of shunts to Y\n"));
     for (std::size_t i = 0; i < bus_count; ++i) {
         const Bus& bus = network.buses[i];
         if (bus.b_shunt == 0.0 && bus.q_shunt == 0.0) continue;
         const int k = static_cast<int>(i) + 1;
-        fmt::format_to(std::back_inserter(out), "Y({:5d},{:5d})=Y({:5d},{:5d})+ j*{:15.8g} ;\n", k,
-                       k, k, k, shunt_susceptance(bus));
+        put(out, FMT_COMPILE("Y({:5d},{:5d})=Y({:5d},{:5d})+ j*{:15.8g} ;\n"), k, k, k, k,
+            shunt_susceptance(bus));
         flush(file, out);
     }
     flush(file, out);

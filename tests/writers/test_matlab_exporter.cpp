@@ -26,8 +26,13 @@ std::string read_file(const std::string& path) {
     return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
+// A file name of the running test's own, since CTest runs the tests side by side.
 std::string temp_path(const std::string& name) {
-    return ::testing::TempDir() + "varnok_matlab_" + name;
+    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    std::string test = std::string(info->test_suite_name()) + "_" + info->name();
+    for (char& c : test)
+        if (c == '/') c = '_';
+    return ::testing::TempDir() + "varnok_matlab_" + test + "_" + name;
 }
 
 std::string thrown_text(const Network& network, const std::string& path) {
