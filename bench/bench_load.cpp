@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "largest_case.h"
 #include "network/InputParser.h"
 
 namespace {
@@ -46,25 +47,11 @@ Timing time_step(const Step& step, int runs) {
     return {median, seconds.front()};
 }
 
-std::string largest_case(const std::string& dir) {
-    std::string best;
-    std::uintmax_t best_size = 0;
-    for (const auto& entry : std::filesystem::directory_iterator(dir)) {
-        if (entry.path().extension() != ".txt" || !entry.is_regular_file()) continue;
-        if (entry.file_size() > best_size) {
-            best_size = entry.file_size();
-            best = entry.path().string();
-        }
-    }
-    if (best.empty()) throw std::runtime_error("no network file in " + dir);
-    return best;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
     try {
-        const std::string path = argc > 1 ? argv[1] : largest_case(VARNOK_CASES_DIR);
+        const std::string path = argc > 1 ? argv[1] : bench::largest_case(VARNOK_CASES_DIR);
         const int runs = argc > 2 ? std::max(1, std::stoi(argv[2])) : 9;
         const double megabytes = static_cast<double>(std::filesystem::file_size(path)) / 1e6;
 

@@ -21,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "largest_case.h"
 #include "network/InputParser.h"
 #include "powerflow/PowerFlow.h"
 #include "writers/DiagramRenderer.h"
@@ -46,20 +47,6 @@ Timing time_ms(const std::function<void()>& run, int runs) {
     std::sort(ms.begin(), ms.end());
     const std::size_t n = ms.size();
     return {n % 2 ? ms[n / 2] : 0.5 * (ms[n / 2 - 1] + ms[n / 2]), ms.front()};
-}
-
-std::string largest_case(const std::string& dir) {
-    std::string best;
-    std::uintmax_t best_size = 0;
-    for (const auto& entry : std::filesystem::directory_iterator(dir)) {
-        if (entry.path().extension() != ".txt" || !entry.is_regular_file()) continue;
-        if (entry.file_size() > best_size) {
-            best_size = entry.file_size();
-            best = entry.path().string();
-        }
-    }
-    if (best.empty()) throw std::runtime_error("no network file in " + dir);
-    return best;
 }
 
 // The placeholders of a full diagram of the network, one per line as a template holds them.
@@ -117,7 +104,7 @@ void print_piece(const char* step, double ms, double whole_ms) {
 
 int main(int argc, char** argv) {
     try {
-        const std::string path = argc > 1 ? argv[1] : largest_case(VARNOK_CASES_DIR);
+        const std::string path = argc > 1 ? argv[1] : bench::largest_case(VARNOK_CASES_DIR);
         const int runs = argc > 2 ? std::max(1, std::stoi(argv[2])) : 9;
         Network net;
         SolverParams params;
