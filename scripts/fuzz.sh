@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Fuzzes each reader of the library for SECONDS seconds (default 60) with libFuzzer under
+# Fuzzes each reader of the library (the input file, the diagram template) for SECONDS seconds (default 60) with libFuzzer under
 # AddressSanitizer and UndefinedBehaviorSanitizer. Exits non-zero when a fuzzer finds a crash, a
 # leak or a timeout; the failing input is left in build-fuzz/artifacts/.
 set -euo pipefail
@@ -33,3 +33,6 @@ fuzz() {
 
 # The input reader: the repository's test networks and the small reference networks.
 fuzz fuzz_input_reader '*.txt' tests/data "$cases"
+
+# The diagram renderer: the shipped template and the templates of the tests.
+fuzz fuzz_diagram_renderer '*.svg' examples tests/data
