@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The whole test suite: set up, build with warnings as errors, run every test through CTest, check
 # the installed package, run the same tests again under AddressSanitizer and
-# UndefinedBehaviorSanitizer, and fuzz the input reader briefly where clang is available.
+# UndefinedBehaviorSanitizer, and fuzz the readers (input file, diagram template) briefly where clang
+# is available.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 jobs=$(nproc)
@@ -23,6 +24,6 @@ cmake --build build-asan -j "$jobs"
 ctest --test-dir build-asan -j "$jobs" --output-on-failure
 
 if [ -f tests/fuzz/CMakeLists.txt ] && command -v clang++ >/dev/null 2>&1; then
-  echo "== fuzzing the input reader"
+  echo "== fuzzing the readers"
   bash scripts/fuzz.sh 30
 fi
