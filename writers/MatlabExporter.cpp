@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstddef>
 #include <fstream>
+#include <string>
 
 #include <fmt/compile.h>
 #include <fmt/format.h>
@@ -53,9 +54,9 @@ BranchTerms line_terms(const Branch& br) {
     return y;
 }
 
-// The engine's branch model: series admittance y_f (y_t in the to bus's row) between the from
-// bus and an ideal transformer of ratio n and shift phi at the to end, whose side sees the
-// to-bus voltage divided by n; each end's shunt on its own side of the transformer.
+// The engine's branch model: the series admittance (y_f in the from bus's row, y_t in the to
+// bus's) and both end shunts stand on the from side of an ideal transformer at the to end, of
+// ratio n and shift phi, through which the to bus's voltage arrives divided by n.
 //   (f,t) = -y_f e^(-j phi) / n      (t,f) = -y_t e^(j phi) / n
 //   (f,f) = y_f + y_shunt_from       (t,t) = (y_t + y_shunt_to) / n^2
 BranchTerms transformer_terms(const Branch& br) {
