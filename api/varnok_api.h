@@ -357,6 +357,41 @@ VARNOK_API int varnok_write_dump(VarnokContext* ctx, const char* path);
  * back. Changes nothing in the handle. Writer: "VoltRatWriter". */
 VARNOK_API int varnok_write_voltrat(VarnokContext* ctx, const char* path);
 
+/* Admittance-matrix script in MATLAB syntax at `path`: for each bus k (1-based, in index order)
+ * opt(k).name (8 characters, quotes doubled), .magv (pu), .phav (rad), .injp (MW) and .injq
+ * (Mvar), the net injection of the in-service generator or compensator minus the load on option
+ * VARNOK_OPT_SBASE; then Y=zeros(N) and one accumulating statement per term of each branch not
+ * open and each bus shunt, in per unit, so that at a solved state Y times the voltages gives the
+ * injections. Returns 0; -2 NULL handle or path; -7 no network loaded; -5 with
+ * "MatlabExporter: cannot open file: <path>" or "MatlabExporter: cannot write file: <path>" (a
+ * write failed, e.g. a full disk), or the text of another failure. */
+VARNOK_API int varnok_write_matlab(VarnokContext* ctx, const char* path);
+
+/* Diagram: copies the text template `template_path` line by line to `output_path`, replacing in
+ * each line its last placeholder "%<letter><argument>" that stands before the line's last
+ * "</tspan>" (else its last "</text>") by a value of the network, powers in MW or Mvar on option
+ * VARNOK_OPT_SBASE:
+ *   A bus: V (pu, 5 decimals)          B bus: V (kV)        C bus: angle (degrees, 2 decimals)
+ *   D branch,bus: P leaving the bus    E branch,bus: Q leaving the bus (the to end for a bus
+ *                                      that is not the branch's from bus)
+ *   F branch: loading, the larger end current over the rating (a fraction, 2 decimals; 0 for a
+ *             rating below 1e-4 and at an end at 0 V)
+ *   G generator: P   K generator: Q   L compensator: Q   (0 when out of service)
+ *   H bus: shunt output   R bus: active load   S bus: reactive load
+ *   J branch: tap position of its tap changer (0 for the first entry of its table)
+ *   T branch, U generator: "" in service, "X" out of service
+ * other values of one decimal; "unknown" for another letter, an empty argument or a name not
+ * found. Returns 0; -2 NULL handle or template path ("varnok_write_diagram: NULL argument");
+ * -7 no network loaded (whatever the output path); -2 NULL output path
+ * ("varnok_write_diagram: NULL output path"); -5 with "DiagramRenderer: cannot open template:
+ * <template path>" (also for a directory; the output is then not touched), "DiagramRenderer:
+ * output is the template: <output path>" (the same file, also through a link; the template is
+ * left as it was), "DiagramRenderer: cannot open output: <output path>", "DiagramRenderer:
+ * cannot read template: <template path>", "DiagramRenderer: cannot write file: <output path>",
+ * or the text of another failure. */
+VARNOK_API int varnok_write_diagram(VarnokContext* ctx, const char* template_path,
+                                    const char* output_path);
+
 #ifdef __cplusplus
 }
 #endif

@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "bench_common.h"
+#include "bench/bench_common.h"
 #include "network/InputParser.h"
 #include "powerflow/PowerFlow.h"
 #include "writers/DumpWriter.h"

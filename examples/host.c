@@ -1,10 +1,15 @@
 /* A small host program: loads a network file (by default the sample next to this source), solves
- * the power flow and prints the element counts and the bus table.
+ * the power flow, prints the element counts and the bus table, and fills in the diagram of the
+ * network.
  *
- *   varnok_host [path]
+ *   varnok_host [network file [diagram template [diagram output]]]
  *
- * A relative path that cannot be opened from the working directory is tried again relative to
- * the source tree, so the default works from any directory. */
+ * The template defaults to the network file's name with ".svg" in place of its extension (the
+ * sample has examples/sample.svg); without one no diagram is written. The filled diagram goes
+ * to "varnok_diagram.svg" in the working directory unless an output is given.
+ *
+ * A relative input path that cannot be opened from the working directory is tried again relative
+ * to the source tree, so the defaults work from any directory. */
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -16,6 +21,7 @@
 #endif
 
 static const char* default_path = "examples/sample.txt";
+static const char* default_diagram = "varnok_diagram.svg";
 
 static int readable(const char* path) {
     FILE* f = fopen(path, "rb");
@@ -33,18 +39,33 @@ static const char* resolve(const char* path, char* buffer, size_t size) {
     return readable(buffer) ? buffer : path;
 }
 
+/* The network path with ".svg" in place of its extension, written into `buffer`, when that file
+ * opens; else NULL. */
+static const char* template_beside(const char* network, char* buffer, size_t size) {
+    const char* slash = strrchr(network, '/');
+    const char* dot = strrchr(network, '.');
+    size_t stem = (dot && (!slash || dot > slash)) ? (size_t)(dot - network) : strlen(network);
+    if (stem + sizeof ".svg" > size) return NULL;
+    memcpy(buffer, network, stem);
+    strcpy(buffer + stem, ".svg");
+    return readable(buffer) ? buffer : NULL;
+}
+
 int main(int argc, char** argv) {
-    char buffer[4096];
-    const char* path;
+    char buffer[4096], template_buffer[4096];
+    const char *path, *diagram_template, *diagram;
     VarnokContext* ctx;
     int status, major, minor, patch;
     double p_mis = 0.0, q_mis = 0.0;
 
-    if (argc > 2) {
-        fprintf(stderr, "usage: %s [network file]\n", argv[0]);
+    if (argc > 4) {
+        fprintf(stderr, "usage: %s [network file [diagram template [diagram output]]]\n", argv[0]);
         return 2;
     }
-    path = resolve(argc == 2 ? argv[1] : default_path, buffer, sizeof buffer);
+    path = resolve(argc >= 2 ? argv[1] : default_path, buffer, sizeof buffer);
+    diagram_template = argc >= 3 ? resolve(argv[2], template_buffer, sizeof template_buffer)
+                                 : template_beside(path, template_buffer, sizeof template_buffer);
+    diagram = argc == 4 ? argv[3] : default_diagram;
 
     ctx = varnok_create();
     if (!ctx) {
@@ -77,6 +98,20 @@ int main(int argc, char** argv) {
            status == 0 ? "converged" : "NOT converged", varnok_get_iteration_count(ctx), p_mis,
            q_mis);
     fputs(varnok_get_output_text(ctx), stdout);
+
+    /* the diagram shows the state the solve left, converged or not */
+    if (diagram_template) {
+        int written = varnok_write_diagram(ctx, diagram_template, diagram);
+        if (written != VARNOK_OK) {
+            fprintf(stderr, "diagram failed (%d): %s\n", written, varnok_get_last_error(ctx));
+            varnok_destroy(ctx);
+            return 1;
+        }
+        printf("diagram %s%s (from %s)\n", diagram,
+               diagram[0] == '/' ? "" : " in the working directory", diagram_template);
+    } else {
+        printf("no diagram: no template %s\n", "beside the network file");
+    }
 
     varnok_destroy(ctx);
     return status == 0 ? 0 : 1;

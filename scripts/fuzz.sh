@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
-# Fuzzes each reader of the library, and the dump read back, for SECONDS seconds (default 60)
-# each, with libFuzzer under AddressSanitizer and UndefinedBehaviorSanitizer. Exits non-zero when
-# a fuzzer finds a crash, a leak, a timeout or a failed round trip; the failing input is left in
-# build-fuzz/artifacts/.
+# Fuzzes each reader of the library (the input file, the diagram template) and the dump read
+# back, for SECONDS seconds (default 60) each, with libFuzzer under AddressSanitizer and
+# UndefinedBehaviorSanitizer. Exits non-zero when a fuzzer finds a crash, a leak, a timeout or a
+# failed round trip; the failing input is left in build-fuzz/artifacts/.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-60}
@@ -36,3 +36,6 @@ fuzz() {
 fuzz fuzz_input_reader '*.txt' tests/data "$cases"
 # The dump: what loads is dumped, the dump loads again and dumps to the same bytes.
 fuzz fuzz_dump_roundtrip '*.txt' tests/data "$cases"
+
+# The diagram renderer: the shipped template and the templates of the tests.
+fuzz fuzz_diagram_renderer '*.svg' examples tests/data

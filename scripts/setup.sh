@@ -12,6 +12,7 @@ packages=(
   libfmt-dev
   libgtest-dev
   googletest
+  libxml2-utils        # xmllint, to check the filled diagram of the main job
 )
 # clang with libFuzzer and the sanitizer runtimes, for the fuzz target; the locale data, for the
 # test of a host that reads numbers under a comma-decimal locale

@@ -1,8 +1,7 @@
 #!/usr/bin/env bash
 # The whole test suite: set up, build with warnings as errors, run every test through CTest, check
 # the installed package, run the same tests again under AddressSanitizer and
-# UndefinedBehaviorSanitizer, and fuzz the input reader and the dump briefly where clang is
-# available.
+# UndefinedBehaviorSanitizer, and run every fuzz target briefly where clang is available.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 jobs=$(nproc)
@@ -24,6 +23,6 @@ cmake --build build-asan -j "$jobs"
 ctest --test-dir build-asan -j "$jobs" --output-on-failure
 
 if [ -f tests/fuzz/CMakeLists.txt ] && command -v clang++ >/dev/null 2>&1; then
-  echo "== fuzzing the input reader and the dump"
+  echo "== fuzzing"
   bash scripts/fuzz.sh 30
 fi

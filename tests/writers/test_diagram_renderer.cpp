@@ -1,0 +1,241 @@
+// The diagram renderer: one template line per placeholder case with the line it must become,
+// the lines it must copy unchanged, and the files it must refuse.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include <unistd.h>
+
+#include "powerflow/network_builders.h"
+#include "writers/DiagramRenderer.h"
+
+namespace varnok {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string read_file(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+void write_file(const std::string& path, const std::string& bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << bytes;
+}
+
+// A scratch directory of the running test, removed with it.
+class DiagramFiles : public ::testing::Test {
+protected:
+    void SetUp() override {
+        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+        dir_ = fs::temp_directory_path() / (std::string("varnok_diagram_") + info->name());
+        fs::remove_all(dir_);
+        fs::create_directories(dir_);
+    }
+    void TearDown() override { fs::remove_all(dir_); }
+    std::string path(const std::string& name) const { return (dir_ / name).string(); }
+
+    std::string render_error(const Network& net, const std::string& template_path,
+                             const std::string& output_path) const {
+        try {
+            DiagramRenderer().render(net, SolverParams{}, template_path, output_path);
+        } catch (const std::runtime_error& e) {
+            return e.what();
+        }
+        return "nothing thrown";
+    }
+
+private:
+    fs::path dir_;
+};
+
+Branch rated(Branch br, double rating, int status = 1) {
+    br.rating = rating;
+    br.status = status;
+    return br;
+}
+
+// N1 (1 pu, 0 rad) feeds N2 (1 pu, -0.1 rad) through the lossless line L of x = 0.1, which
+// carries 99.8 MW and 5.0 Mvar into each end, 80 % of its 1.25 pu rating; N3 shows voltage
+// formatting; two dead buses at 0 V; units in, out (0) and out (-1) of service.
+Network letters_network() {
+    Network net;
+    add_plain_bus(net, "N1", PQ);
+    net.buses[0].b_shunt = 0.3;
+    net.buses[0].q_shunt = 0.05;
+    add_plain_bus(net, "N2", PQ, 0.8, 0.2);
+    net.buses[1].angle = -0.1;
+    add_plain_bus(net, "N3", PQ);
+    net.buses[2].v = 0.98765432;
+    net.buses[2].vnom_kv = 225.0;
+    net.buses[2].angle = 0.5;
+    for (const char* dead : {"DEAD1", "DEAD2"}) {
+        add_plain_bus(net, dead, ISOLATED);
+        net.buses.back().v = 0.0;
+    }
+
+    net.add_branch(rated(reactance("L", 0, 1, 0.1), 1.25));
+    net.add_branch(rated(reactance("OPEN", 0, 1, 0.1), 1.25, 0));
+    net.add_branch(rated(reactance("NO-RATING", 0, 1, 0.1), 0.0));
+    net.add_branch(rated(reactance("DEAD-LINE", 3, 4, 0.1), 1.0));
+    net.add_branch(rated(reactance("TAPPED", 0, 2, 0.1), 1.0));
+    TapRegulator tap;
+    tap.branch = 4;
+    tap.pos = 0;
+    net.tap_regulators.push_back(tap);
+
+    add_unit(net, "G1", 0, GEN_PQ, 1.5, 0.0);
+    net.generators.back().q = 0.3;
+    for (int status : {0, -1}) {
+        add_unit(net, "G" + std::to_string(status), 2, GEN_PQ, 0.5, 0.0);
+        net.generators.back().q = 0.1;
+        net.generators.back().status = status;
+    }
+    for (int status : {1, 0}) {
+        SVC svc;
+        svc.name = "S" + std::to_string(status);
+        svc.bus = svc.sense_bus = 1;
+        svc.q = 0.25;
+        svc.status = status;
+        net.add_svc(svc);
+    }
+    return net;
+}
+
+struct Case {
+    const char* line;      // in the template
+    const char* expected;  // in the output
+};
+
+const std::vector<Case> kCases = {
+    // every letter
+    {"<text>%AN3</text>", "<text>0.98765</text>"},
+    {"<text>%BN3</text>", "<text>222.2</text>"},
+    {"<text>%CN3</text>", "<text>28.65</text>"},
+    {"<text>%DL,N1</text>", "<text>99.8</text>"},
+    {"<text>%DL,N2</text>", "<text>-99.8</text>"},
+    {"<text>%D L,\t N2</text>", "<text>-99.8</text>"},
+    {"<text>%DL,N3</text>", "<text>-99.8</text>"},  // not the from bus: the to end
+    {"<text>%DOPEN,N1</text>", "<text>0.0</text>"},
+    {"<text>%DL</text>", "<text>unknown</text>"},
+    {"<text>%DL,NOBUS</text>", "<text>unknown</text>"},
+    {"<text>%DNOLINE,N1</text>", "<text>unknown</text>"},
+    {"<text>%EL,N1</text>", "<text>5.0</text>"},
+    {"<text>%EL,N2</text>", "<text>5.0</text>"},
+    {"<text>%EOPEN,N2</text>", "<text>0.0</text>"},
+    {"<text>%FL</text>", "<text>0.80</text>"},
+    {"<text>%FNO-RATING</text>", "<text>0.00</text>"},
+    {"<text>%FDEAD-LINE</text>", "<text>0.00</text>"},  // both ends at 0 V
+    {"<text>%GG1</text>", "<text>150.0</text>"},
+    {"<text>%GG0</text>", "<text>0.0</text>"},
+    {"<text>%GG-1</text>", "<text>50.0</text>"},
+    {"<text>%HN1</text>", "<text>35.0</text>"},
+    {"<text>%JTAPPED</text>", "<text>0</text>"},
+    {"<text>%JL</text>", "<text>unknown</text>"},
+    {"<text>%JNOLINE</text>", "<text>unknown</text>"},
+    {"<text>%KG1</text>", "<text>30.0</text>"},
+    {"<text>%KG0</text>", "<text>0.0</text>"},
+    {"<text>%KG-1</text>", "<text>10.0</text>"},
+    {"<text>%LS1</text>", "<text>25.0</text>"},
+    {"<text>%LS0</text>", "<text>0.0</text>"},
+    {"<text>%RN2</text>", "<text>80.0</text>"},
+    {"<text>%SN2</text>", "<text>20.0</text>"},
+    {"<text>%TL</text>", "<text></text>"},
+    {"<text>%TOPEN</text>", "<text>X</text>"},
+    {"<text>%UG1</text>", "<text></text>"},
+    {"<text>%UG0</text>", "<text>X</text>"},
+    {"<text>%UG-1</text>", "<text>X</text>"},
+    // letters and arguments without a value
+    {"<text>%IN1</text>", "<text>unknown</text>"},
+    {"<text>%MN1</text>", "<text>unknown</text>"},
+    {"<text>%NN1</text>", "<text>unknown</text>"},
+    {"<text>%ON1</text>", "<text>unknown</text>"},
+    {"<text>%PN1</text>", "<text>unknown</text>"},
+    {"<text>%QN1</text>", "<text>unknown</text>"},
+    {"<text>%VN1</text>", "<text>unknown</text>"},
+    {"<text>%aN1</text>", "<text>unknown</text>"},
+    {"<text>%ANOBUS</text>", "<text>unknown</text>"},
+    {"<text>%GN1</text>", "<text>unknown</text>"},  // a bus is no generator
+    {"<text>%AN1 </text>", "<text>unknown</text>"},  // the trailing blank is part of the name
+    {"<text>%A \tN1</text>", "<text>1.00000</text>"},
+    {"<text>%A</text>", "<text>unknown</text>"},
+    {"<text>%A \t</text>", "<text>unknown</text>"},
+    // where the placeholder stands
+    {"<text>plain</text>", "<text>plain</text>"},
+    {"%AN1 without a tag", "%AN1 without a tag"},
+    {"<text>%AN1</text> 50%", "<text>%AN1</text> 50%"},
+    {"<tspan>%AN1</tspan><tspan>%AN3</tspan>", "<tspan>%AN1</tspan><tspan>0.98765</tspan>"},
+    {"<text><tspan>%AN3</tspan> kV</text>", "<text><tspan>0.98765</tspan> kV</text>"},
+    {"<text>a</text><tspan>%AN3</tspan>", "<text>a</text><tspan>0.98765</tspan>"},
+    {"", ""},
+};
+
+TEST_F(DiagramFiles, FillsEveryPlaceholderCase) {
+    std::string tmpl, expected;
+    for (const Case& c : kCases) {
+        tmpl += std::string(c.line) + "\n";
+        expected += std::string(c.expected) + "\n";
+    }
+    write_file(path("t.svg"), tmpl);
+    DiagramRenderer().render(letters_network(), SolverParams{}, path("t.svg"), path("out.svg"));
+    EXPECT_EQ(read_file(path("out.svg")), expected);
+}
+
+TEST_F(DiagramFiles, BasePowerScalesOnlyPowers) {
+    write_file(path("t.svg"), "<text>%DL,N1</text>\n<text>%AN3</text>\n<text>%FL</text>\n"
+                              "<text>%JTAPPED</text>\n<text>%CN3</text>");  // no newline at the end
+    SolverParams params;
+    params.sbase = 50.0;
+    DiagramRenderer().render(letters_network(), params, path("t.svg"), path("out.svg"));
+    EXPECT_EQ(read_file(path("out.svg")),
+              "<text>49.9</text>\n<text>0.98765</text>\n<text>0.80</text>\n<text>0</text>\n"
+              "<text>28.65</text>\n");
+}
+
+TEST_F(DiagramFiles, EmptyTemplateGivesEmptyOutput) {
+    write_file(path("t.svg"), "");
+    DiagramRenderer().render(Network{}, SolverParams{}, path("t.svg"), path("out.svg"));
+    EXPECT_TRUE(fs::exists(path("out.svg")));
+    EXPECT_EQ(read_file(path("out.svg")), "");
+}
+
+TEST_F(DiagramFiles, UnreadableTemplateLeavesNoOutput) {
+    fs::create_directory(path("dir.svg"));
+    for (const std::string& tmpl : {path("missing.svg"), path("dir.svg")}) {
+        EXPECT_EQ(render_error(Network{}, tmpl, path("out.svg")),
+                  "DiagramRenderer: cannot open template: " + tmpl);
+        EXPECT_FALSE(fs::exists(path("out.svg")));
+    }
+}
+
+TEST_F(DiagramFiles, OutputThatIsTheTemplateIsRefused) {
+    const std::string tmpl = path("t.svg");
+    write_file(tmpl, "<text>%AN1</text>\n");
+    fs::create_symlink(tmpl, path("link.svg"));
+    fs::create_hard_link(tmpl, path("hard.svg"));
+    for (const std::string& out : {tmpl, path("link.svg"), path("hard.svg"),
+                                   path(".") + "/t.svg"}) {
+        EXPECT_EQ(render_error(letters_network(), tmpl, out),
+                  "DiagramRenderer: output is the template: " + out);
+        EXPECT_EQ(read_file(tmpl), "<text>%AN1</text>\n");
+    }
+}
+
+TEST_F(DiagramFiles, OutputFailures) {
+    write_file(path("t.svg"), "<text>%AN1</text>\n");
+    EXPECT_EQ(render_error(letters_network(), path("t.svg"), path("no-dir/out.svg")),
+              "DiagramRenderer: cannot open output: " + path("no-dir/out.svg"));
+    if (access("/dev/full", W_OK) != 0) GTEST_SKIP() << "no /dev/full on this system";
+    EXPECT_EQ(render_error(letters_network(), path("t.svg"), "/dev/full"),
+              "DiagramRenderer: cannot write file: /dev/full");
+}
+
+}  // namespace
+}  // namespace varnok
