@@ -55,6 +55,43 @@ EndFlows end_flows(const Branch& br, double vf, const BranchTerms& k) {
     return s;
 }
 
+// The 16 partial derivatives of one branch's four flows (J = -dm/dx): the reactive and active
+// rows of the from bus (2f, 2f+1) and of the to bus (2t, 2t+1), each by the columns (own V,
+// own theta, far V, far theta). These are exact derivatives of the flows of end_flows.
+struct BranchDerivatives {
+    double qf[4], pf[4], qt[4], pt[4];
+};
+
+BranchDerivatives branch_derivatives(const Branch& br, double vf, const BranchTerms& c) {
+    const double w = c.w;
+    const double a = br.ratio;
+    BranchDerivatives d;
+    d.qf[0] = -2.0 * vf * (br.b_from + br.b_shunt_from) + w * c.f_ft;
+    d.qf[1] = -vf * w * c.e_ft;
+    d.qf[2] = vf * c.f_ft / a;
+    d.qf[3] = vf * w * c.e_ft;
+    d.pf[0] = 2.0 * vf * (br.g_from + br.g_shunt_from) - w * c.e_ft;
+    d.pf[1] = -vf * w * c.f_ft;
+    d.pf[2] = -vf * c.e_ft / a;
+    d.pf[3] = vf * w * c.f_ft;
+    d.qt[0] = (vf * c.f_tf - 2.0 * w * (br.b_to + br.b_shunt_to)) / a;
+    d.qt[1] = -vf * w * c.e_tf;
+    d.qt[2] = w * c.f_tf;
+    d.qt[3] = vf * w * c.e_tf;
+    d.pt[0] = (2.0 * w * (br.g_to + br.g_shunt_to) - vf * c.e_tf) / a;
+    d.pt[1] = -vf * w * c.f_tf;
+    d.pt[2] = -w * c.e_tf;
+    d.pt[3] = vf * w * c.f_tf;
+    return d;
+}
+
+// Adds to the entries of rows 2x and 2x+1 of one column of a whole block, at p and p + 1; the
+// reactive row's term only when that row is not replaced by an identity row.
+void add_block_column(double* J, int p, bool reactive_kept, double reactive, double active) {
+    if (reactive_kept) J[p] += reactive;
+    J[p + 1] += active;
+}
+
 // Calls visit(from, to, flows) for every branch with status 1 and both ends valid, in branch
 // order, with the flows at the solver's voltages; each branch's sine and cosine come from the
 // angle cache that the Jacobian shares.
@@ -144,22 +181,20 @@ void PowerFlowSolver::compute_mismatch(const Network& network) {
         m[2 * t] -= s.q_tf;
     });
 
+    // Bus shunts; then the equations replaced by a held quantity: both equations of an isolated
+    // bus, the voltage of a controlling generator's bus, the slack angle (the zeros may be set
+    // in any order).
     for (std::size_t i = 0; i < bus_count; ++i) {
         const Bus& bus = network.buses[i];
         m[2 * i] += bus.b_shunt * (v[i] * v[i]) + bus.q_shunt;
+        if (bus.type != ISOLATED) continue;
+        m[2 * i] = 0.0;
+        m[2 * i + 1] = 0.0;
     }
-
-    // Equations replaced by a held quantity: the voltage of a controlling generator's bus,
-    // the slack angle, and both equations of an isolated bus.
     for (const Generator& gen : network.generators)
         if (gen.status == 1 && gen.mode == GEN_VOLTAGE_CONTROL && valid_bus(gen.bus, bus_count))
             m[2 * gen.bus] = 0.0;
     if (valid_bus(network.slack_bus, bus_count)) m[2 * network.slack_bus + 1] = 0.0;
-    for (std::size_t i = 0; i < bus_count; ++i) {
-        if (network.buses[i].type != ISOLATED) continue;
-        m[2 * i] = 0.0;
-        m[2 * i + 1] = 0.0;
-    }
 }
 
 void SparseMatrix::compute_jacobian(const Network& network, const std::vector<double>& v,
@@ -179,57 +214,76 @@ void SparseMatrix::compute_jacobian(const Network& network, const std::vector<do
 
     reserve_angles(network.branches.size());
     if (branch_slots.size() < network.branches.size()) branch_slots.resize(network.branches.size());
+    bus_held.resize(bus_count);
+    for (std::size_t i = 0; i < bus_count; ++i) bus_held[i] = voltage_held(network.buses[i].type);
     for (std::size_t k = 0; k < network.branches.size(); ++k) {
         const Branch& br = network.branches[k];
         if (br.status == 0 || !valid_bus(br.from, bus_count) || !valid_bus(br.to, bus_count))
             continue;
         BranchSlots& slots = branch_slots[k];
         if (slots.from != br.from || slots.to != br.to) slots = resolve_branch(br.from, br.to);
-        const int* p = slots.pos.data();
-
         const int f = br.from, t = br.to;
-        const double vf = v[f];
-        const double a = br.ratio;
         const BranchAngle& ang = angle_of(static_cast<int>(k), theta[f] - theta[t] + br.shift);
-        const BranchTerms c = branch_terms(br, v[t], ang);
-        const double w = c.w;
+        const BranchDerivatives d = branch_derivatives(br, v[f], branch_terms(br, v[t], ang));
+        // The reactive row of a bus whose voltage is held is an identity row: no branch terms.
+        const bool kept_f = !bus_held[f], kept_t = !bus_held[t];
+        const int own_f = bus_slots[2 * f], own_f_theta = bus_slots[2 * f + 1];
+        const int own_t = bus_slots[2 * t], own_t_theta = bus_slots[2 * t + 1];
 
-        if (!voltage_held(network.buses[f].type)) {
-            add(p[0], -2.0 * vf * (br.b_from + br.b_shunt_from) + w * c.f_ft);
-            add(p[1], -vf * w * c.e_ft);
-            add(p[2], vf * c.f_ft / a);
-            add(p[3], vf * w * c.e_ft);
+        if (slots.ft_theta >= 0 && slots.tf_theta >= 0) {
+            // Every block whole, the usual case. Column by column, so that the terms a branch
+            // from a bus to itself adds to one entry keep their order.
+            add_block_column(J, own_f, kept_f, d.qf[0], d.pf[0]);
+            add_block_column(J, own_f_theta, kept_f, d.qf[1], d.pf[1]);
+            add_block_column(J, slots.ft_v, kept_f, d.qf[2], d.pf[2]);
+            add_block_column(J, slots.ft_theta, kept_f, d.qf[3], d.pf[3]);
+            add_block_column(J, own_t, kept_t, d.qt[0], d.pt[0]);
+            add_block_column(J, own_t_theta, kept_t, d.qt[1], d.pt[1]);
+            add_block_column(J, slots.tf_v, kept_t, d.qt[2], d.pt[2]);
+            add_block_column(J, slots.tf_theta, kept_t, d.qt[3], d.pt[3]);
+            continue;
         }
-        add(p[4], 2.0 * vf * (br.g_from + br.g_shunt_from) - w * c.e_ft);
-        add(p[5], -vf * w * c.f_ft);
-        add(p[6], -vf * c.e_ft / a);
-        add(p[7], vf * w * c.f_ft);
-        if (!voltage_held(network.buses[t].type)) {
-            add(p[8], (vf * c.f_tf - 2.0 * w * (br.b_to + br.b_shunt_to)) / a);
-            add(p[9], -vf * w * c.e_tf);
-            add(p[10], w * c.f_tf);
-            add(p[11], vf * w * c.e_tf);
+        // A branch brought into service after the pattern was built: its coupling terms go
+        // only where an entry exists. (2x+1, c) sits below (2x, c) in a whole block.
+        const int ft_below = slots.ft_theta >= 0 ? slots.ft_v + 1 : -1;
+        const int ft_theta_below = slots.ft_theta >= 0 ? slots.ft_theta + 1 : -1;
+        const int tf_below = slots.tf_theta >= 0 ? slots.tf_v + 1 : -1;
+        const int tf_theta_below = slots.tf_theta >= 0 ? slots.tf_theta + 1 : -1;
+        if (kept_f) {
+            add(own_f, d.qf[0]);
+            add(own_f_theta, d.qf[1]);
+            add(slots.ft_v, d.qf[2]);
+            add(slots.ft_theta, d.qf[3]);
         }
-        add(p[12], (2.0 * w * (br.g_to + br.g_shunt_to) - vf * c.e_tf) / a);
-        add(p[13], -vf * w * c.f_tf);
-        add(p[14], -w * c.e_tf);
-        add(p[15], vf * w * c.f_tf);
+        add(own_f + 1, d.pf[0]);
+        add(own_f_theta + 1, d.pf[1]);
+        add(ft_below, d.pf[2]);
+        add(ft_theta_below, d.pf[3]);
+        if (kept_t) {
+            add(own_t, d.qt[0]);
+            add(own_t_theta, d.qt[1]);
+            add(slots.tf_v, d.qt[2]);
+            add(slots.tf_theta, d.qt[3]);
+        }
+        add(own_t + 1, d.pt[0]);
+        add(own_t_theta + 1, d.pt[1]);
+        add(tf_below, d.pt[2]);
+        add(tf_theta_below, d.pt[3]);
     }
 
-    // Bus rows. (2i, 2i) sits at bus_slots[2i]; (2i+1, 2i+1) just below (2i, 2i+1).
+    // Bus rows: a held voltage or an isolated bus makes identity rows, a shunt adds to the
+    // reactive diagonal. (2i, 2i) sits at bus_slots[2i]; (2i+1, 2i+1) just below (2i, 2i+1).
     auto q_diag = [&](std::size_t i) { return bus_slots[2 * i]; };
     auto p_diag = [&](std::size_t i) { return bus_slots[2 * i + 1] + 1; };
-    for (std::size_t i = 0; i < bus_count; ++i)
-        if (voltage_held(network.buses[i].type)) J[q_diag(i)] = 1.0;
-    for (std::size_t i = 0; i < bus_count; ++i) {
-        if (network.buses[i].type != ISOLATED) continue;
-        J[q_diag(i)] = 1.0;
-        J[p_diag(i)] = 1.0;
-    }
     for (std::size_t i = 0; i < bus_count; ++i) {
         const Bus& bus = network.buses[i];
-        if (bus.b_shunt != 0.0 && !voltage_held(bus.type))
-            J[q_diag(i)] -= 2.0 * bus.b_shunt * v[i];
+        const bool held = voltage_held(bus.type);
+        if (held) J[q_diag(i)] = 1.0;
+        if (bus.type == ISOLATED) {
+            J[q_diag(i)] = 1.0;
+            J[p_diag(i)] = 1.0;
+        }
+        if (bus.b_shunt != 0.0 && !held) J[q_diag(i)] -= 2.0 * bus.b_shunt * v[i];
     }
 
     if (svc_slots.size() < network.svcs.size()) svc_slots.resize(network.svcs.size());
@@ -262,12 +316,7 @@ void SparseMatrix::compute_jacobian(const Network& network, const std::vector<do
     // angle does not move.
     const int slack = network.slack_bus;
     if (valid_bus(slack, bus_count)) {
-        if (slack_row_bus != slack) {
-            slack_row.clear();
-            for (std::size_t p = 0; p < row_idx.size(); ++p)
-                if (row_idx[p] == 2 * slack + 1) slack_row.push_back(static_cast<int>(p));
-            slack_row_bus = slack;
-        }
+        if (slack_row_bus != slack) collect_slack_row(slack);
         for (int p : slack_row) J[p] = 0.0;
         J[p_diag(static_cast<std::size_t>(slack))] = 2000.0;
     }

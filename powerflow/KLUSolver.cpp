@@ -28,6 +28,8 @@ KLUSolver::~KLUSolver() {
 }
 
 void KLUSolver::analyze(const SparseMatrix& matrix) {
+    analysed_col_ptr.clear();
+    analysed_row_idx.clear();
     if (symbolic) klu_free_symbolic(&symbolic, common);
     // A numeric object belongs to the analysis it was factorised with: kept beside a new
     // symbolic object it would be refactorised or solved with another permutation.
@@ -37,6 +39,13 @@ void KLUSolver::analyze(const SparseMatrix& matrix) {
     symbolic = klu_analyze(matrix.n, const_cast<int*>(matrix.col_ptr.data()),
                            const_cast<int*>(matrix.row_idx.data()), common);
     if (!symbolic) throw std::runtime_error("KLU symbolic analysis failed");
+    analysed_col_ptr = matrix.col_ptr;
+    analysed_row_idx = matrix.row_idx;
+}
+
+bool KLUSolver::analysed(const SparseMatrix& matrix) const {
+    return symbolic && matrix.n == symbolic->n && matrix.col_ptr == analysed_col_ptr &&
+           matrix.row_idx == analysed_row_idx;
 }
 
 void KLUSolver::factor(const SparseMatrix& matrix) {
@@ -78,6 +87,8 @@ void KLUSolver::tsolve(std::vector<double>& b) {
 void KLUSolver::release() {
     if (numeric) klu_free_numeric(&numeric, common);
     if (symbolic) klu_free_symbolic(&symbolic, common);
+    analysed_col_ptr.clear();
+    analysed_row_idx.clear();
     klu_defaults(common);
 }
 

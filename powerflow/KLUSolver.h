@@ -20,6 +20,10 @@ public:
     // Replaces the symbolic object; an earlier numeric object, which belongs to the old
     // ordering, is freed with it.
     void analyze(const SparseMatrix& matrix);
+    // True when the symbolic object was made from exactly this pattern (order, column starts
+    // and rows): an analysis depends on nothing else, so analysing it again would give the
+    // same object.
+    bool analysed(const SparseMatrix& matrix) const;
     // Replaces the numeric object. A matrix of another order or entry count than the analysed
     // one fails like a singular one; so does refactor (returning 0).
     void factor(const SparseMatrix& matrix);
@@ -34,6 +38,8 @@ public:
     klu_symbolic* symbolic = nullptr;  // null until the first successful analysis
     klu_numeric* numeric = nullptr;    // null until the first successful factorisation
     klu_common* common = nullptr;      // control and status record, klu_defaults
+    std::vector<int> analysed_col_ptr;  // the pattern `symbolic` was made from
+    std::vector<int> analysed_row_idx;
 };
 
 }  // namespace varnok

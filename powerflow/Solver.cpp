@@ -34,18 +34,27 @@ struct MismatchSummary {
 // with a zero ratio, an iterate run off to infinity) must keep the solve from converging.
 double larger(double a, double b) { return b <= a ? a : (a < b ? b : std::nan("")); }
 
-MismatchSummary summarize(const std::vector<double>& m) {
+// One pass over the mismatch. The norm, read only by the divergence test, is summed when
+// `with_norm`. The largest apparent mismatch takes one square root, of the largest sum of
+// squares: the root is rounded correctly and never decreasing, so the root of the largest sum
+// is the largest root.
+MismatchSummary summarize(const std::vector<double>& m, bool with_norm) {
     MismatchSummary s;
     double sum = 0.0;
-    for (double x : m) sum += x * x;
-    s.norm = std::sqrt(sum);
+    double max_s2 = 0.0;
     for (std::size_t i = 0; i + 1 < m.size(); i += 2) {
         const double q = m[i];
         const double p = m[i + 1];
+        if (with_norm) {
+            sum += q * q;
+            sum += p * p;
+        }
         s.max_q = larger(s.max_q, std::fabs(q));
         s.max_p = larger(s.max_p, std::fabs(p));
-        s.max_s = larger(s.max_s, std::sqrt(q * q + p * p));
+        max_s2 = larger(max_s2, q * q + p * p);
     }
+    s.norm = std::sqrt(sum);
+    s.max_s = std::sqrt(max_s2);
     return s;
 }
 
@@ -145,6 +154,7 @@ SolveResult PowerFlowSolver::solve(Network& network, const SolverParams& params,
 
     log_text(log, "\n   iter    max mismatches :  MW       Mvar\n\n");
 
+    const bool divergence_test = params.divdet > 0;
     double prev = std::numeric_limits<double>::max();
     bool first = true;
     for (int k = 1; k <= params.nbitma; ++k) {
@@ -152,9 +162,9 @@ SolveResult PowerFlowSolver::solve(Network& network, const SolverParams& params,
         apply_voltage_setpoints(network, v);
 
         compute_mismatch(network);
-        MismatchSummary s = summarize(mismatch);
+        MismatchSummary s = summarize(mismatch, divergence_test);
 
-        if (params.divdet > 0 && !first && s.norm > prev * 1.1) {
+        if (divergence_test && !first && s.norm > prev * 1.1) {
             result.status = DIVERGED;
             log_text(log, " Divergence detected !\n");
             write_back(network);
@@ -189,7 +199,7 @@ SolveResult PowerFlowSolver::solve(Network& network, const SolverParams& params,
 
         if (switched || tapped) {
             compute_mismatch(network);
-            s = summarize(mismatch);
+            s = summarize(mismatch, divergence_test);
             prev = s.norm;
             result.max_p_mismatch = s.max_p * base;
             result.max_q_mismatch = s.max_q * base;
@@ -200,7 +210,8 @@ SolveResult PowerFlowSolver::solve(Network& network, const SolverParams& params,
         bool factor_ok = true;
         try {
             if (first) {
-                klu.analyze(jacobian);
+                // The pattern analysed last gives the same symbolic object again.
+                if (!klu.analysed(jacobian)) klu.analyze(jacobian);
                 klu.factor(jacobian);
                 factorized = true;
             } else if (switched || s.max_s > params.misbloc / base) {

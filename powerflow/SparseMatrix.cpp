@@ -1,7 +1,11 @@
 // Sparsity pattern of the Jacobian and the positions resolved from it.
+//
+// The pattern is built in time linear in the buses, branches and compensators: every 2x2 block
+// (or single compensator entry) is first requested as a pair (row bus, column bus); a counting
+// sort orders the requests by row bus, and walking them in that order appends each row bus to
+// its column already in ascending order, a repeated pair landing next to its first occurrence.
 #include "powerflow/SparseMatrix.h"
 
-#include <algorithm>
 #include <cstddef>
 #include <utility>
 
@@ -16,139 +20,157 @@ bool in_pattern(const Branch& br, int bus_count) {
     return br.status != 0 && valid_bus(br.from, bus_count) && valid_bus(br.to, bus_count);
 }
 
-// Bus-level pattern: for each column bus k, the row buses j whose rows meet columns 2k, 2k+1.
-// An item is 2j for a whole 2x2 block (a bus's own block or a branch block) and 2j+1 for a
-// compensator's single entry (row 2j, column 2k only). Sorted, the whole block of a row bus
-// comes before its single entry, so the first item of each row bus tells whether it is whole.
-struct BusPattern {
-    std::vector<int> start;  // N+1 offsets into items
-    std::vector<int> items;
+// A compensator whose voltage term couples its bus to another one.
+bool senses_other(const SVC& svc, int bus_count) {
+    return valid_bus(svc.bus, bus_count) && valid_bus(svc.sense_bus, bus_count) &&
+           svc.sense_bus != svc.bus;
+}
+
+// Who asked for a block: the bus's own block, one of the two coupling blocks of branch b
+// (2b for row bus from in the columns of to, 2b+1 the other way), or compensator c's entry.
+constexpr int kOwnBlock = -1;
+int compensator_source(int c) { return -2 - c; }
+bool is_compensator(int source) { return source <= -2; }
+
+// A request for the 2x2 block of row bus `row` in the two columns of bus `col`; a compensator
+// asks only for the entry (2 row, 2 col).
+struct BlockRequest {
+    int row;
+    int col;
+    int source;
 };
 
-BusPattern collect_bus_pattern(const Network& network) {
-    const int bus_count = static_cast<int>(network.buses.size());
-    BusPattern pattern;
-    std::vector<int>& start = pattern.start;
-    start.assign(static_cast<std::size_t>(bus_count) + 1, 0);
-
-    auto senses_other = [&](const SVC& svc) {
-        return valid_bus(svc.bus, bus_count) && valid_bus(svc.sense_bus, bus_count) &&
-               svc.sense_bus != svc.bus;
-    };
-
-    for (int k = 0; k < bus_count; ++k) ++start[static_cast<std::size_t>(k) + 1];
-    for (const Branch& br : network.branches) {
-        if (!in_pattern(br, bus_count)) continue;
-        ++start[static_cast<std::size_t>(br.to) + 1];
-        ++start[static_cast<std::size_t>(br.from) + 1];
-    }
-    for (const SVC& svc : network.svcs)
-        if (senses_other(svc)) ++start[static_cast<std::size_t>(svc.sense_bus) + 1];
-    for (int k = 0; k < bus_count; ++k) start[k + 1] += start[k];
-
-    pattern.items.resize(static_cast<std::size_t>(start[bus_count]));
-    std::vector<int> next(start.begin(), start.end() - 1);
-    auto put = [&](int column_bus, int item) { pattern.items[next[column_bus]++] = item; };
-    for (int k = 0; k < bus_count; ++k) put(k, 2 * k);
-    for (const Branch& br : network.branches) {
-        if (!in_pattern(br, bus_count)) continue;
-        put(br.to, 2 * br.from);  // block (2 from, 2 to)
-        put(br.from, 2 * br.to);  // block (2 to, 2 from)
-    }
-    for (const SVC& svc : network.svcs)
-        if (senses_other(svc)) put(svc.sense_bus, 2 * svc.bus + 1);
-
-    for (int k = 0; k < bus_count; ++k)
-        std::sort(pattern.items.begin() + start[k], pattern.items.begin() + start[k + 1]);
-    return pattern;
-}
-
-// Walks the distinct row buses of column bus k: f(row bus, whole block).
+// Calls f(row bus, column bus, source) for every request, in a fixed order.
 template <typename F>
-void for_each_row_bus(const BusPattern& pattern, int k, F&& f) {
-    const int end = pattern.start[k + 1];
-    for (int i = pattern.start[k]; i < end;) {
-        const int j = pattern.items[i] >> 1;
-        const bool whole = (pattern.items[i] & 1) == 0;
-        while (i < end && (pattern.items[i] >> 1) == j) ++i;
-        f(j, whole);
+void for_each_request(const Network& network, F&& f) {
+    const int bus_count = static_cast<int>(network.buses.size());
+    for (int k = 0; k < bus_count; ++k) f(k, k, kOwnBlock);
+    for (std::size_t b = 0; b < network.branches.size(); ++b) {
+        const Branch& br = network.branches[b];
+        if (!in_pattern(br, bus_count)) continue;
+        const int source = 2 * static_cast<int>(b);
+        f(br.from, br.to, source);     // block (2 from, 2 to)
+        f(br.to, br.from, source + 1);  // block (2 to, 2 from)
+    }
+    for (std::size_t c = 0; c < network.svcs.size(); ++c) {
+        const SVC& svc = network.svcs[c];
+        if (senses_other(svc, bus_count))
+            f(svc.bus, svc.sense_bus, compensator_source(static_cast<int>(c)));
     }
 }
 
-// Compressed-column arrays from the bus-level pattern; values all 0.0.
-void fill_columns(const BusPattern& pattern, int bus_count, SparseMatrix& m) {
-    m.col_ptr.assign(static_cast<std::size_t>(m.n) + 1, 0);
-    for (int k = 0; k < bus_count; ++k) {
-        int even = 0, odd = 0;
-        for_each_row_bus(pattern, k, [&](int, bool whole) {
-            even += whole ? 2 : 1;
-            odd += whole ? 2 : 0;
-        });
-        m.col_ptr[2 * k + 1] = m.col_ptr[2 * k] + even;
-        m.col_ptr[2 * k + 2] = m.col_ptr[2 * k + 1] + odd;
+// The requests sorted by row bus and, within one row bus, whole blocks before single entries,
+// so that a single entry that falls inside a block merges into it.
+std::vector<BlockRequest> requests_by_row(const Network& network) {
+    const std::size_t bus_count = network.buses.size();
+    auto key = [](int row, int source) {
+        return 2 * static_cast<std::size_t>(row) + (is_compensator(source) ? 1 : 0);
+    };
+    std::vector<int> start(2 * bus_count + 1, 0);
+    for_each_request(network, [&](int row, int, int source) { ++start[key(row, source) + 1]; });
+    for (std::size_t i = 1; i < start.size(); ++i) start[i] += start[i - 1];
+    std::vector<BlockRequest> sorted(static_cast<std::size_t>(start.back()));
+    for_each_request(network, [&](int row, int col, int source) {
+        sorted[static_cast<std::size_t>(start[key(row, source)]++)] = BlockRequest{row, col, source};
+    });
+    return sorted;
+}
+
+// Per column bus while the columns are filled: the last row bus appended and, for the two
+// columns 2k and 2k+1, where the next entry goes and where the last block landed.
+struct ColumnFill {
+    int last_row = -1;
+    int next_even = 0;  // entry count of column 2k, then the next position in it
+    int next_odd = 0;   // the same for column 2k+1
+    int even_pos = -1;  // position of (2 last_row, 2k)
+    int odd_pos = -1;   // position of (2 last_row, 2k+1); -1 for a single entry
+};
+
+// Hands the positions of a request's block to whoever asked for it.
+void record_positions(const Network& network, int source, int col, int even_pos, int odd_pos,
+                      SparseMatrix& m) {
+    if (source == kOwnBlock) {
+        m.bus_slots[2 * static_cast<std::size_t>(col)] = even_pos;
+        m.bus_slots[2 * static_cast<std::size_t>(col) + 1] = odd_pos;
+    } else if (is_compensator(source)) {
+        m.svc_slots[static_cast<std::size_t>(-2 - source)].pos = even_pos;
+    } else {
+        const std::size_t b = static_cast<std::size_t>(source / 2);
+        BranchSlots& slots = m.branch_slots[b];
+        slots.from = network.branches[b].from;
+        slots.to = network.branches[b].to;
+        if (source % 2 == 0) {
+            slots.ft_v = even_pos;
+            slots.ft_theta = odd_pos;
+        } else {
+            slots.tf_v = even_pos;
+            slots.tf_theta = odd_pos;
+        }
     }
+}
+
+// The compressed columns from the sorted requests, and the position of every request's block.
+void fill_columns(const Network& network, const std::vector<BlockRequest>& requests,
+                  SparseMatrix& m) {
+    const std::size_t bus_count = static_cast<std::size_t>(m.n / 2);
+    std::vector<ColumnFill> fill(bus_count);
+
+    // Entry counts: a whole block adds two rows to each column, a single entry one row to the
+    // even column; a request repeating the last row bus of its column adds nothing.
+    for (const BlockRequest& r : requests) {
+        ColumnFill& c = fill[static_cast<std::size_t>(r.col)];
+        if (c.last_row == r.row) continue;
+        c.last_row = r.row;
+        const bool whole = !is_compensator(r.source);
+        c.next_even += whole ? 2 : 1;
+        c.next_odd += whole ? 2 : 0;
+    }
+    m.col_ptr.assign(static_cast<std::size_t>(m.n) + 1, 0);
+    for (std::size_t k = 0; k < bus_count; ++k) {
+        ColumnFill& c = fill[k];
+        m.col_ptr[2 * k + 1] = m.col_ptr[2 * k] + c.next_even;
+        m.col_ptr[2 * k + 2] = m.col_ptr[2 * k + 1] + c.next_odd;
+        c.next_even = m.col_ptr[2 * k];
+        c.next_odd = m.col_ptr[2 * k + 1];
+        c.last_row = -1;
+    }
+
     m.row_idx.resize(static_cast<std::size_t>(m.col_ptr[m.n]));
-    for (int k = 0; k < bus_count; ++k) {
-        int even = m.col_ptr[2 * k], odd = m.col_ptr[2 * k + 1];
-        for_each_row_bus(pattern, k, [&](int j, bool whole) {
-            m.row_idx[even++] = 2 * j;
-            if (!whole) return;
-            m.row_idx[even++] = 2 * j + 1;
-            m.row_idx[odd++] = 2 * j;
-            m.row_idx[odd++] = 2 * j + 1;
-        });
+    for (const BlockRequest& r : requests) {
+        ColumnFill& c = fill[static_cast<std::size_t>(r.col)];
+        if (c.last_row != r.row) {
+            c.last_row = r.row;
+            c.even_pos = c.next_even;
+            m.row_idx[static_cast<std::size_t>(c.next_even++)] = 2 * r.row;
+            c.odd_pos = -1;
+            if (!is_compensator(r.source)) {
+                m.row_idx[static_cast<std::size_t>(c.next_even++)] = 2 * r.row + 1;
+                c.odd_pos = c.next_odd;
+                m.row_idx[static_cast<std::size_t>(c.next_odd++)] = 2 * r.row;
+                m.row_idx[static_cast<std::size_t>(c.next_odd++)] = 2 * r.row + 1;
+            }
+        }
+        record_positions(network, r.source, r.col, c.even_pos, c.odd_pos, m);
     }
     m.values.assign(m.row_idx.size(), 0.0);
 }
 
-void fill_index(SparseMatrix& m) {
-    m.index.clear();
-    m.index.reserve(m.row_idx.size());
-    const std::int64_t order = m.n;
-    // The slots are scattered over a table larger than the caches: each is prefetched a few
-    // entries ahead of its insertion.
-    constexpr int ahead = 16;
-    const int nnz = static_cast<int>(m.row_idx.size());
-    std::vector<std::int64_t> keys(static_cast<std::size_t>(nnz));
-    for (int c = 0; c < m.n; ++c)
-        for (int p = m.col_ptr[c]; p < m.col_ptr[c + 1]; ++p)
-            keys[p] = static_cast<std::int64_t>(m.row_idx[p]) * order + c;
-    for (int p = 0; p < nnz; ++p) {
-        if (p + ahead < nnz) m.index.prefetch(keys[p + ahead]);
-        m.index.emplace(keys[p], p);
-    }
-}
-
-// Positions of every bus's own block, branch and compensator entry, through the index.
-void resolve_slots(const Network& network, SparseMatrix& m) {
+// Slots of the elements that asked for no block: branches open as the pattern is built (their
+// blocks may still exist, through a parallel branch or a compensator) and compensators sensing
+// their own bus or none.
+void resolve_remaining_slots(const Network& network, SparseMatrix& m) {
     const int bus_count = m.n / 2;
-    m.bus_slots.resize(static_cast<std::size_t>(m.n));
-    for (int i = 0; i < bus_count; ++i) {
-        m.bus_slots[2 * i] = m.pos(2 * i, 2 * i);
-        m.bus_slots[2 * i + 1] = m.pos(2 * i, 2 * i + 1);
+    for (std::size_t b = 0; b < network.branches.size(); ++b) {
+        const Branch& br = network.branches[b];
+        if (!in_pattern(br, bus_count)) m.branch_slots[b] = m.resolve_branch(br.from, br.to);
     }
-    // Two lookups per off-diagonal block; the slots of the branches ahead load meanwhile.
-    const std::size_t branch_count = network.branches.size();
-    m.branch_slots.resize(branch_count);
-    auto prefetch_branch = [&](const Branch& br) {
-        if (!in_pattern(br, bus_count)) return;
-        const std::int64_t f = 2 * br.from, t = 2 * br.to, order = m.n;
-        m.index.prefetch(f * order + t);
-        m.index.prefetch(t * order + f);
-    };
-    constexpr std::size_t ahead = 8;
-    for (std::size_t k = 0; k < branch_count; ++k) {
-        if (k + ahead < branch_count) prefetch_branch(network.branches[k + ahead]);
-        const Branch& br = network.branches[k];
-        m.branch_slots[k] = m.resolve_branch(br.from, br.to, in_pattern(br, bus_count));
-    }
-    m.svc_slots.resize(network.svcs.size());
-    for (std::size_t k = 0; k < network.svcs.size(); ++k) {
-        const SVC& svc = network.svcs[k];
-        SvcSlot& slot = m.svc_slots[k];
+    for (std::size_t c = 0; c < network.svcs.size(); ++c) {
+        const SVC& svc = network.svcs[c];
+        SvcSlot& slot = m.svc_slots[c];
         slot.bus = svc.bus;
         slot.sense_bus = svc.sense_bus;
-        if (valid_bus(svc.bus, bus_count) && valid_bus(svc.sense_bus, bus_count))
+        if (!senses_other(svc, bus_count) && valid_bus(svc.bus, bus_count) &&
+            valid_bus(svc.sense_bus, bus_count))
             slot.pos = m.pos(2 * svc.bus, 2 * svc.sense_bus);
     }
 }
@@ -160,12 +182,13 @@ void SparseMatrix::build_structure(const Network& network) {
     // Built aside and moved in, so that a failed allocation leaves the old pattern whole.
     SparseMatrix built;
     built.n = 2 * bus_count;
-    {
-        const BusPattern pattern = collect_bus_pattern(network);
-        fill_columns(pattern, bus_count, built);
-    }
-    fill_index(built);
-    resolve_slots(network, built);
+    built.bus_slots.resize(static_cast<std::size_t>(built.n));
+    built.branch_slots.resize(network.branches.size());
+    built.svc_slots.resize(network.svcs.size());
+    fill_columns(network, requests_by_row(network), built);
+    built.index.assign(built.n, built.col_ptr, built.row_idx);
+    resolve_remaining_slots(network, built);
+    if (valid_bus(network.slack_bus, bus_count)) built.collect_slack_row(network.slack_bus);
     // The cached branch angles do not depend on the pattern.
     built.branch_angle = std::move(branch_angle);
     *this = std::move(built);
@@ -175,45 +198,35 @@ int SparseMatrix::pos(int row, int col) const {
     return index.find(static_cast<std::int64_t>(row) * n + col);
 }
 
-BranchSlots SparseMatrix::resolve_branch(int from, int to, bool blocks_whole) const {
+BranchSlots SparseMatrix::resolve_branch(int from, int to) const {
     BranchSlots slots;
     slots.from = from;
     slots.to = to;
-    slots.pos.fill(-1);
     const int bus_count = n / 2;
-    if (!valid_bus(from, bus_count) || !valid_bus(to, bus_count) ||
-        bus_slots.size() != static_cast<std::size_t>(n))
-        return slots;
-
-    // (r+1, c) from the position p of (r, c): the next entry of the column when it is that row,
-    // as it always is in a block that the branch itself put into the pattern.
-    auto below = [&](int p, int r, int c) {
-        if (blocks_whole) return p + 1;
-        if (p >= 0 && p + 1 < col_ptr[c + 1] && row_idx[p + 1] == r + 1) return p + 1;
-        return pos(r + 1, c);
-    };
-    // Fills the four entries of block (r, c) at slots a (r, c), a+1 (r, c+1), b (r+1, c),
-    // b+1 (r+1, c+1).
-    auto block = [&](int r, int c, int a, int b) {
-        const int p0 = pos(r, c), p1 = pos(r, c + 1);
-        slots.pos[a] = p0;
-        slots.pos[a + 1] = p1;
-        slots.pos[b] = below(p0, r, c);
-        slots.pos[b + 1] = below(p1, r, c + 1);
-    };
-    // A bus's own block is always whole: rows 2i and 2i+1 lie next to each other.
-    auto own = [&](int bus, int a, int b) {
-        slots.pos[a] = bus_slots[2 * bus];
-        slots.pos[a + 1] = bus_slots[2 * bus + 1];
-        slots.pos[b] = bus_slots[2 * bus] + 1;
-        slots.pos[b + 1] = bus_slots[2 * bus + 1] + 1;
-    };
+    if (!valid_bus(from, bus_count) || !valid_bus(to, bus_count)) return slots;
     const int f = 2 * from, t = 2 * to;
-    own(from, 0, 4);
-    block(f, t, 2, 6);
-    own(to, 8, 12);
-    block(t, f, 10, 14);
+    slots.ft_v = pos(f, t);
+    slots.ft_theta = pos(f, t + 1);
+    slots.tf_v = pos(t, f);
+    slots.tf_theta = pos(t, f + 1);
     return slots;
+}
+
+void SparseMatrix::collect_slack_row(int slack) {
+    // Odd rows come only from whole blocks, and whole blocks lie symmetrically about the
+    // diagonal: row 2s+1 meets columns 2k and 2k+1 exactly for the buses k whose rows 2k appear
+    // in column 2s+1.
+    slack_row.clear();
+    slack_row_bus = slack;
+    const int col = 2 * slack + 1;
+    for (int p = col_ptr[col]; p < col_ptr[col + 1]; ++p) {
+        const int r = row_idx[p];
+        if (r % 2 != 0) continue;
+        for (int c : {r, r + 1}) {
+            const int q = pos(col, c);
+            if (q >= 0) slack_row.push_back(q);
+        }
+    }
 }
 
 bool SparseMatrix::covers(const Network& network) const {
@@ -221,22 +234,18 @@ bool SparseMatrix::covers(const Network& network) const {
     if (n != 2 * bus_count || col_ptr.size() != static_cast<std::size_t>(n) + 1) return false;
     for (std::size_t k = 0; k < network.branches.size(); ++k) {
         const Branch& br = network.branches[k];
-        if (br.status == 0 || !valid_bus(br.from, bus_count) || !valid_bus(br.to, bus_count))
-            continue;
-        // Only whole blocks hold an entry in an odd row and an odd column.
+        if (!in_pattern(br, bus_count)) continue;
+        // Only whole blocks hold an entry in an odd column.
         if (k < branch_slots.size() && branch_slots[k].from == br.from &&
             branch_slots[k].to == br.to) {
-            if (branch_slots[k].pos[7] < 0 || branch_slots[k].pos[15] < 0) return false;
-        } else if (pos(2 * br.from + 1, 2 * br.to + 1) < 0 ||
-                   pos(2 * br.to + 1, 2 * br.from + 1) < 0) {
+            if (branch_slots[k].ft_theta < 0 || branch_slots[k].tf_theta < 0) return false;
+        } else if (pos(2 * br.from, 2 * br.to + 1) < 0 || pos(2 * br.to, 2 * br.from + 1) < 0) {
             return false;
         }
     }
     for (std::size_t k = 0; k < network.svcs.size(); ++k) {
         const SVC& svc = network.svcs[k];
-        if (!valid_bus(svc.bus, bus_count) || !valid_bus(svc.sense_bus, bus_count) ||
-            svc.sense_bus == svc.bus)
-            continue;
+        if (!senses_other(svc, bus_count)) continue;
         const bool cached = k < svc_slots.size() && svc_slots[k].bus == svc.bus &&
                             svc_slots[k].sense_bus == svc.sense_bus;
         if ((cached ? svc_slots[k].pos : pos(2 * svc.bus, 2 * svc.sense_bus)) < 0) return false;

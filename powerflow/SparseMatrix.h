@@ -4,7 +4,7 @@
 // column 2i (its magnitude V_i) and column 2i+1 (its angle theta_i); n = 2 x bus count.
 #pragma once
 
-#include <array>
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -17,49 +17,33 @@
 
 namespace varnok {
 
-// Hash map from an entry's key (row x n + column, never negative) to its position in `values`:
-// open addressing with linear probing in flat arrays. A pattern of a large network holds some
-// 10^5 entries and is built at every fresh solve; a node-based map would cost several times
-// the symbolic analysis just to fill and free.
+// Position of every stored entry by its key row x n + column. It keeps its own copy of the
+// compressed columns, whose rows ascend, and finds a key by bisecting one column: a column holds
+// a few dozen entries at most, and copying two arrays is far cheaper, at every fresh solver,
+// than scattering some 10^5 keys over a hash table larger than the caches.
 class PositionIndex {
 public:
+    // Indexes the pattern of order `order` given by its column starts and rows.
+    void assign(int order, const std::vector<int>& col_ptr, const std::vector<int>& row_idx) {
+        order_ = order;
+        starts_ = col_ptr;
+        rows_ = row_idx;
+    }
     void clear() {
-        slots_.clear();
-        mask_ = 0;
-        count_ = 0;
-    }
-    // Room for `entries` keys without growing; drops what was stored.
-    void reserve(std::size_t entries) {
-        std::size_t capacity = 16;
-        int bits = 4;
-        while (capacity * 7 < entries * 10) {  // load factor at most 0.7
-            capacity *= 2;
-            ++bits;
-        }
-        slots_.assign(capacity, Slot{});
-        mask_ = capacity - 1;
-        shift_ = 64 - bits;
-        count_ = 0;
-    }
-    // Inserts key -> position unless the key is present; true when inserted.
-    bool emplace(std::int64_t key, int position) {
-        if ((count_ + 1) * 10 > slots_.size() * 7) grow();
-        std::size_t i = home(key);
-        while (slots_[i].key != kEmpty) {
-            if (slots_[i].key == key) return false;
-            i = (i + 1) & mask_;
-        }
-        slots_[i] = Slot{key, position};
-        ++count_;
-        return true;
+        order_ = 0;
+        starts_.clear();
+        rows_.clear();
     }
     // The position stored under `key`, -1 when absent.
     int find(std::int64_t key) const {
-        if (count_ == 0 || key < 0) return -1;
-        for (std::size_t i = home(key);; i = (i + 1) & mask_) {
-            if (slots_[i].key == key) return slots_[i].position;
-            if (slots_[i].key == kEmpty) return -1;
-        }
+        if (order_ <= 0 || key < 0 || key / order_ >= order_) return -1;
+        const int row = static_cast<int>(key / order_);
+        const std::size_t col = static_cast<std::size_t>(key % order_);
+        if (col + 1 >= starts_.size()) return -1;
+        const auto first = rows_.begin() + starts_[col];
+        const auto last = rows_.begin() + starts_[col + 1];
+        const auto at = std::lower_bound(first, last, row);
+        return at != last && *at == row ? static_cast<int>(at - rows_.begin()) : -1;
     }
     int at(std::int64_t key) const {
         const int p = find(key);
@@ -67,48 +51,28 @@ public:
         return p;
     }
     std::size_t count(std::int64_t key) const { return find(key) >= 0 ? 1 : 0; }
-    std::size_t size() const { return count_; }
-    bool empty() const { return count_ == 0; }
-    // A hint that `key` is inserted or looked up soon: starts loading its slot.
-    void prefetch(std::int64_t key) const {
-#if defined(__GNUC__)
-        if (!slots_.empty()) __builtin_prefetch(&slots_[home(key)]);
-#else
-        (void)key;
-#endif
-    }
+    std::size_t size() const { return rows_.size(); }
+    bool empty() const { return rows_.empty(); }
 
 private:
-    static constexpr std::int64_t kEmpty = -1;
-    struct Slot {
-        std::int64_t key = kEmpty;
-        int position = -1;
-    };
-    std::size_t home(std::int64_t key) const {
-        // Fibonacci hashing: the top bits of key x 2^64/phi. Lower bits would keep the
-        // arithmetic structure of row x n + column and cluster the slots.
-        const std::uint64_t h = static_cast<std::uint64_t>(key) * 0x9E3779B97F4A7C15ull;
-        return static_cast<std::size_t>(h >> shift_);
-    }
-    void grow() {
-        std::vector<Slot> old = std::move(slots_);
-        reserve(old.empty() ? 16 : old.size());
-        for (const Slot& s : old)
-            if (s.key != kEmpty) emplace(s.key, s.position);
-    }
-    std::vector<Slot> slots_;
-    std::size_t mask_ = 0;
-    int shift_ = 63;
-    std::size_t count_ = 0;
+    std::int64_t order_ = 0;
+    std::vector<int> starts_;  // n+1 column starts
+    std::vector<int> rows_;    // rows, ascending within each column
 };
 
-// Value positions of the 16 Jacobian entries one branch touches, in the order of its terms:
-// rows 2f, 2f+1, 2t, 2t+1, each with the columns (own V, own theta, far V, far theta).
-// -1 marks an entry missing from the pattern (a branch open when the pattern was built).
+// Where the terms of one branch from f to t go, besides the own 2x2 blocks of its two buses
+// (found through SparseMatrix::bus_slots): the coupling blocks (2f, 2t) and (2t, 2f). A coupling
+// block is whole when a branch of the pattern joins the two buses; its two rows then lie next to
+// each other in both columns, so that (r+1, c) sits just after (r, c). Otherwise at most its entry
+// (2f, 2t), or (2t, 2f), is stored, put there by a compensator sensing the other bus; the
+// remaining positions are -1.
 struct BranchSlots {
-    int from = -1;  // the ends the positions were resolved for
+    int from = -1;      // the ends the positions were resolved for
     int to = -1;
-    std::array<int, 16> pos{};
+    int ft_v = -1;      // (2f, 2t)
+    int ft_theta = -1;  // (2f, 2t+1); >= 0 only in a whole block
+    int tf_v = -1;      // (2t, 2f)
+    int tf_theta = -1;  // (2t, 2f+1); >= 0 only in a whole block
 };
 
 // sin and cos of a branch's angle t = theta_f - theta_t + shift, valid for exactly that t.
@@ -134,9 +98,9 @@ struct SparseMatrix {
     std::vector<double> values;                 // nnz values, parallel to row_idx
     PositionIndex index;                        // row * n + col (64-bit) -> position in values
 
-    // Positions resolved through `index` when the pattern is built, so that an iteration
-    // looks nothing up. Each records what it was resolved for and is resolved again when the
-    // network no longer matches.
+    // Positions resolved while the pattern is built, so that an iteration looks nothing up.
+    // Each records what it was resolved for and is resolved again when the network no longer
+    // matches.
     std::vector<int> bus_slots;              // 2 per bus: pos(2i, 2i), pos(2i, 2i+1)
     std::vector<BranchSlots> branch_slots;   // per branch
     std::vector<SvcSlot> svc_slots;          // per compensator
@@ -144,6 +108,9 @@ struct SparseMatrix {
     std::vector<int> slack_row;              // positions of the entries of row 2s+1
     // Filled by the mismatch and reused by the Jacobian at the same angles.
     std::vector<BranchAngle> branch_angle;   // per branch
+    // Per bus, whether its voltage is held (PV or SLACK), read from the buses once per
+    // Jacobian instead of once per branch end.
+    std::vector<char> bus_held;
 
     // Builds the pattern from the network; every value 0.0.
     void build_structure(const Network& network);
@@ -174,9 +141,10 @@ struct SparseMatrix {
         if (branch_angle.size() < branch_count) branch_angle.resize(branch_count);
     }
 
-    // Resolves through `index` the positions of a branch from bus `from` to bus `to`;
-    // `blocks_whole` when the branch was in service as the pattern was built.
-    BranchSlots resolve_branch(int from, int to, bool blocks_whole = false) const;
+    // Resolves through `index` the positions of a branch from bus `from` to bus `to`.
+    BranchSlots resolve_branch(int from, int to) const;
+    // Collects the positions of the entries of row 2s+1, the slack bus's active equation.
+    void collect_slack_row(int slack);
 };
 
 }  // namespace varnok
