@@ -14,6 +14,7 @@
 
 #include "powerflow/BranchFlow.h"
 #include "powerflow/PowerFlow.h"
+#include "powerflow/SolverLog.h"
 
 namespace varnok {
 
@@ -31,10 +32,6 @@ constexpr double kPstBandFraction = 0.9;
 // The range of phase-shifter tap numbers.
 constexpr int kFirstTapNumber = std::numeric_limits<int>::min();
 constexpr int kLastTapNumber = std::numeric_limits<int>::max();
-
-void log_text(std::ostream* log, const std::string& text) {
-    if (log) *log << text;
-}
 
 bool valid_bus(const Network& network, int bus) {
     return bus >= 0 && bus < static_cast<int>(network.buses.size());
@@ -96,18 +93,20 @@ bool PowerFlowSolver::check_reactive_limits(Network& network, const SolverParams
     for (Generator& gen : network.generators) {
         if (gen.status != 1 || gen.mode != GEN_VOLTAGE_CONTROL) continue;
         if (gen.q > gen.q_max + tol) {
-            log_text(log, fmt::format("  Gener {:<20s} : Q = {:7.1f} > Qmax = {:7.1f}. Switched "
-                                      "to PQ type\n",
-                                      gen.name, gen.q * base, gen.q_max * base));
+            log_line(log,
+                     "  Gener {:<20s} : Q = {:7.1f} > Qmax = {:7.1f}. Switched "
+                     "to PQ type\n",
+                     gen.name, gen.q * base, gen.q_max * base);
             notify(on_limit_switch, gen.name, gen.q * base, gen.q_max * base, true);
             gen.mode = GEN_AT_QMAX;
             gen.q = gen.q_max;
             set_bus_type(network, gen.bus, PQ);
             changed = true;
         } else if (gen.q < gen.q_min - tol) {
-            log_text(log, fmt::format("  Gener {:<20s} : Q = {:7.1f} < Qmin = {:7.1f}. Switched "
-                                      "to PQ type\n",
-                                      gen.name, gen.q * base, gen.q_min * base));
+            log_line(log,
+                     "  Gener {:<20s} : Q = {:7.1f} < Qmin = {:7.1f}. Switched "
+                     "to PQ type\n",
+                     gen.name, gen.q * base, gen.q_min * base);
             notify(on_limit_switch, gen.name, gen.q * base, gen.q_min * base, false);
             gen.mode = GEN_AT_QMIN;
             gen.q = gen.q_min;
@@ -125,17 +124,19 @@ bool PowerFlowSolver::check_reactive_limits(Network& network, const SolverParams
         const double q_max = svc.b_max * vb * vb;
         const double q_min = svc.b_min * vb * vb;
         if (svc.q > q_max + tol) {
-            log_text(log, fmt::format("  SVC {:<20s} : Q = {:6.1f} > Qmax = {:6.1f}. Switched to "
-                                      "constant B.\n",
-                                      svc.name, svc.q * base, q_max * base));
+            log_line(log,
+                     "  SVC {:<20s} : Q = {:6.1f} > Qmax = {:6.1f}. Switched to "
+                     "constant B.\n",
+                     svc.name, svc.q * base, q_max * base);
             notify(on_limit_switch, svc.name, svc.q * base, q_max * base, true);
             svc.mode = SVC_AT_BMAX;
             changed = true;
         }
         if (svc.q < q_min - tol) {
-            log_text(log, fmt::format("  SVC {:<20s} : Q = {:6.1f} < Qmin = {:6.1f}. Switched to "
-                                      "constant B.\n",
-                                      svc.name, svc.q * base, q_min * base));
+            log_line(log,
+                     "  SVC {:<20s} : Q = {:6.1f} < Qmin = {:6.1f}. Switched to "
+                     "constant B.\n",
+                     svc.name, svc.q * base, q_min * base);
             notify(on_limit_switch, svc.name, svc.q * base, q_min * base, false);
             svc.mode = SVC_AT_BMIN;
             changed = true;
@@ -148,13 +149,15 @@ bool PowerFlowSolver::check_reactive_limits(Network& network, const SolverParams
         if (gen.status != 1 || gen.v_set == 0.0 || !valid_bus(network, gen.bus)) continue;
         const double vb = v[gen.bus];
         if (gen.mode == GEN_AT_QMAX && vb > gen.v_set + kVoltageReturnMargin) {
-            log_text(log, fmt::format(" Volt of gener {:<20s} = {:.4f} > setpoint = {:.4f}. Back "
-                                      "under volt ctl\n",
-                                      gen.name, vb, gen.v_set));
+            log_line(log,
+                     " Volt of gener {:<20s} = {:.4f} > setpoint = {:.4f}. Back "
+                     "under volt ctl\n",
+                     gen.name, vb, gen.v_set);
         } else if (gen.mode == GEN_AT_QMIN && vb < gen.v_set - kVoltageReturnMargin) {
-            log_text(log, fmt::format(" Volt of gener {:<20s} = {:.4f} < setpoint = {:.4f}. Back "
-                                      "under volt ctl\n",
-                                      gen.name, vb, gen.v_set));
+            log_line(log,
+                     " Volt of gener {:<20s} = {:.4f} < setpoint = {:.4f}. Back "
+                     "under volt ctl\n",
+                     gen.name, vb, gen.v_set);
         } else {
             continue;
         }
@@ -170,13 +173,15 @@ bool PowerFlowSolver::check_reactive_limits(Network& network, const SolverParams
         if (svc.status != 1 || !valid_bus(network, svc.sense_bus)) continue;
         const double beq = svc.gain * (svc.v_set - v[svc.sense_bus]);
         if (svc.mode == SVC_AT_BMIN && beq > svc.b_min) {
-            log_text(log, fmt::format(" SVC {:<20s} : Beq = {:6.3f} > Bmin = {:6.3f}. Back under "
-                                      "volt ctl\n",
-                                      svc.name, beq, svc.b_min));
+            log_line(log,
+                     " SVC {:<20s} : Beq = {:6.3f} > Bmin = {:6.3f}. Back under "
+                     "volt ctl\n",
+                     svc.name, beq, svc.b_min);
         } else if (svc.mode == SVC_AT_BMAX && beq < svc.b_max) {
-            log_text(log, fmt::format(" SVC {:<20s} : Beq = {:6.3f} < Bmax = {:6.3f}. Back under "
-                                      "volt ctl\n",
-                                      svc.name, beq, svc.b_max));
+            log_line(log,
+                     " SVC {:<20s} : Beq = {:6.3f} < Bmax = {:6.3f}. Back under "
+                     "volt ctl\n",
+                     svc.name, beq, svc.b_max);
         } else {
             continue;
         }
@@ -210,15 +215,14 @@ bool step_tap_changers(Network& network, const std::vector<double>& v, std::ostr
             continue;
         tap.pos = next;
         branch.ratio = tap.ratios[next];
-        log_text(log, fmt::format(" trfo {:<20s} v= {:.4f} vdes= {:.4f} pos= {:3d} rat= {:.3f}\n",
-                                  branch.name, vb, tap.vdes, next, branch.ratio));
+        log_line(log, " trfo {:<20s} v= {:.4f} vdes= {:.4f} pos= {:3d} rat= {:.3f}\n", branch.name,
+                 vb, tap.vdes, next, branch.ratio);
         if (step_up)
             ++up;
         else
             ++down;
     }
-    if (up + down > 0)
-        log_text(log, fmt::format(" in-phase trfo taps : {:3d} down     {:3d} up\n", down, up));
+    if (up + down > 0) log_line(log, " in-phase trfo taps : {:3d} down     {:3d} up\n", down, up);
     return up + down > 0;
 }
 
@@ -249,9 +253,10 @@ bool PowerFlowSolver::adjust_taps(Network& network, const SolverParams& params,
             const double s = compute_pst_sensitivity(network, ps.monitored_branch, ps.branch);
             pst_sensitivity[i] = s;
             if (s * ps.sign < 0) {
-                log_text(log, fmt::format(" sign of phase control in transformer {:<20s} "
-                                          "reversed !\n",
-                                          network.branches[ps.branch].name));
+                log_line(log,
+                         " sign of phase control in transformer {:<20s} "
+                         "reversed !\n",
+                         network.branches[ps.branch].name);
                 ps.sign = -ps.sign;
             }
         }
@@ -269,14 +274,13 @@ bool PowerFlowSolver::adjust_taps(Network& network, const SolverParams& params,
         else
             ++down;
         const Branch& branch = network.branches[ps.branch];
-        log_text(log, fmt::format(" PST  {:<20s} p= {:7.1f} pdes= {:7.1f} pos= {:3d} pha= "
-                                  "{:6.3f}\n",
-                                  branch.name, p * base, ps.pdes * base, ps.pos,
-                                  branch.shift * kDegreesPerRadian));
+        log_line(log,
+                 " PST  {:<20s} p= {:7.1f} pdes= {:7.1f} pos= {:3d} pha= "
+                 "{:6.3f}\n",
+                 branch.name, p * base, ps.pdes * base, ps.pos, branch.shift * kDegreesPerRadian);
         changed = true;
     }
-    if (up + down > 0)
-        log_text(log, fmt::format(" phase shifter taps : {:3d} down     {:3d} up\n", down, up));
+    if (up + down > 0) log_line(log, " phase shifter taps : {:3d} down     {:3d} up\n", down, up);
     pst_sensitivity_due = false;
     return changed;
 }
@@ -293,8 +297,8 @@ double PowerFlowSolver::compute_pst_sensitivity(const Network& network, int mon,
     match_state_to_network(network, v, theta);
 
     // Partial derivatives of the monitored P_ft by the state, in Jacobian column order.
-    const std::size_t n = 2 * network.buses.size();
-    std::vector<double> rhs(n, 0.0);
+    std::vector<double>& rhs = adjoint;
+    rhs.assign(2 * network.buses.size(), 0.0);
     {
         const int f = monitored.from;
         const int t = monitored.to;

@@ -58,6 +58,7 @@ public:
         factorized = false;
         pst_sensitivity_due = true;
         pst_sensitivity.clear();
+        adjoint.clear();
     }
 
     // Network equations.
@@ -82,6 +83,9 @@ public:
     bool factorized = false;          // a factorisation of the current solve exists
     bool pst_sensitivity_due = true;  // phase-shifter sensitivities still to be computed
     std::vector<double> pst_sensitivity;  // one per phase shifter
+    // Right-hand side, then solution, of the adjoint system of a phase-shifter sensitivity:
+    // 2 per bus, sized once.
+    std::vector<double> adjoint;
 };
 
 }  // namespace varnok

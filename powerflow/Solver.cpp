@@ -13,14 +13,11 @@
 #include <fmt/format.h>
 
 #include "powerflow/PowerFlow.h"
+#include "powerflow/SolverLog.h"
 
 namespace varnok {
 
 namespace {
-
-void log_text(std::ostream* log, const std::string& text) {
-    if (log) *log << text;
-}
 
 // The largest mismatches of one evaluation, per unit.
 struct MismatchSummary {
@@ -97,14 +94,16 @@ void clamp_initial_outputs(Network& network, const SolverParams& params, bool re
         if (gen.status != 1 || !gen.has_p_limits) continue;
         if (relaxed && gen.bus == network.slack_bus) continue;
         if (gen.p > gen.p_max) {
-            log_text(log, fmt::format(" Warning: Generator {} initial P ({:.1f} MW) exceeds PMAX "
-                                      "({:.1f} MW), clamped.\n",
-                                      gen.name, gen.p * base, gen.p_max * base));
+            log_line(log,
+                     " Warning: Generator {} initial P ({:.1f} MW) exceeds PMAX "
+                     "({:.1f} MW), clamped.\n",
+                     gen.name, gen.p * base, gen.p_max * base);
             gen.p = gen.p_max;
         } else if (gen.p < gen.p_min) {
-            log_text(log, fmt::format(" Warning: Generator {} initial P ({:.1f} MW) below PMIN "
-                                      "({:.1f} MW), clamped.\n",
-                                      gen.name, gen.p * base, gen.p_min * base));
+            log_line(log,
+                     " Warning: Generator {} initial P ({:.1f} MW) below PMIN "
+                     "({:.1f} MW), clamped.\n",
+                     gen.name, gen.p * base, gen.p_min * base);
             gen.p = gen.p_min;
         }
     }
@@ -133,14 +132,18 @@ SolveResult PowerFlowSolver::solve(Network& network, const SolverParams& params,
     factorized = false;
     pst_sensitivity_due = true;
     pst_sensitivity.assign(network.phase_shifters.size(), 0.0);
+    // Room for the adjoint solves of the phase-shifter sensitivities, so that no iteration
+    // allocates.
+    if (!network.phase_shifters.empty()) adjoint.reserve(2 * network.buses.size());
 
     const bool relaxed = slack_limits_relaxed(network, params);
     if (relaxed) {
         const Generator& gen = network.generators[network.buses[network.slack_bus].gen];
         // the dash is an en dash, U+2013
-        log_text(log, fmt::format(" P limits on slack generator {} relaxed (was {:.1f}\u2013{:.1f} "
-                                  "MW)\n",
-                                  gen.name, gen.p_min * base, gen.p_max * base));
+        log_line(log,
+                 " P limits on slack generator {} relaxed (was {:.1f}\u2013{:.1f} "
+                 "MW)\n",
+                 gen.name, gen.p_min * base, gen.p_max * base);
     }
     clamp_initial_outputs(network, params, relaxed, log);
 
