@@ -146,10 +146,15 @@ void PowerFlowSolver::compute_mismatch(const Network& network) {
     if (mismatch.size() != 2 * bus_count) mismatch.assign(2 * bus_count, 0.0);
     double* m = mismatch.data();
 
-    // Specified injections: loads, then generators, then compensators.
+    // Specified injections: loads, then generators, then compensators. The one pass over the
+    // buses also evaluates their shunts (v does not change here), which are added after the
+    // branch flows.
+    bus_shunts.resize(bus_count);
     for (std::size_t i = 0; i < bus_count; ++i) {
-        m[2 * i + 1] = -network.buses[i].p_load;
-        m[2 * i] = -network.buses[i].q_load;
+        const Bus& bus = network.buses[i];
+        m[2 * i + 1] = -bus.p_load;
+        m[2 * i] = -bus.q_load;
+        bus_shunts[i] = {bus.b_shunt * (v[i] * v[i]) + bus.q_shunt, bus.type == ISOLATED};
     }
     for (const Generator& gen : network.generators) {
         if (gen.status != 1 || !valid_bus(gen.bus, bus_count)) continue;
@@ -185,9 +190,8 @@ void PowerFlowSolver::compute_mismatch(const Network& network) {
     // bus, the voltage of a controlling generator's bus, the slack angle (the zeros may be set
     // in any order).
     for (std::size_t i = 0; i < bus_count; ++i) {
-        const Bus& bus = network.buses[i];
-        m[2 * i] += bus.b_shunt * (v[i] * v[i]) + bus.q_shunt;
-        if (bus.type != ISOLATED) continue;
+        m[2 * i] += bus_shunts[i].q;
+        if (!bus_shunts[i].isolated) continue;
         m[2 * i] = 0.0;
         m[2 * i + 1] = 0.0;
     }
@@ -214,8 +218,16 @@ void SparseMatrix::compute_jacobian(const Network& network, const std::vector<do
 
     reserve_angles(network.branches.size());
     if (branch_slots.size() < network.branches.size()) branch_slots.resize(network.branches.size());
-    bus_held.resize(bus_count);
-    for (std::size_t i = 0; i < bus_count; ++i) bus_held[i] = voltage_held(network.buses[i].type);
+    // What the bus rows need, read in one pass over the buses before the branch terms.
+    bus_rows.resize(bus_count);
+    for (std::size_t i = 0; i < bus_count; ++i) {
+        const Bus& bus = network.buses[i];
+        BusRow& row = bus_rows[i];
+        row.held = voltage_held(bus.type);
+        row.isolated = bus.type == ISOLATED;
+        row.shunted = bus.b_shunt != 0.0 && !row.held;
+        row.shunt_slope = 2.0 * bus.b_shunt * v[i];
+    }
     for (std::size_t k = 0; k < network.branches.size(); ++k) {
         const Branch& br = network.branches[k];
         if (br.status == 0 || !valid_bus(br.from, bus_count) || !valid_bus(br.to, bus_count))
@@ -226,7 +238,7 @@ void SparseMatrix::compute_jacobian(const Network& network, const std::vector<do
         const BranchAngle& ang = angle_of(static_cast<int>(k), theta[f] - theta[t] + br.shift);
         const BranchDerivatives d = branch_derivatives(br, v[f], branch_terms(br, v[t], ang));
         // The reactive row of a bus whose voltage is held is an identity row: no branch terms.
-        const bool kept_f = !bus_held[f], kept_t = !bus_held[t];
+        const bool kept_f = !bus_rows[f].held, kept_t = !bus_rows[t].held;
         const int own_f = bus_slots[2 * f], own_f_theta = bus_slots[2 * f + 1];
         const int own_t = bus_slots[2 * t], own_t_theta = bus_slots[2 * t + 1];
 
@@ -276,14 +288,13 @@ void SparseMatrix::compute_jacobian(const Network& network, const std::vector<do
     auto q_diag = [&](std::size_t i) { return bus_slots[2 * i]; };
     auto p_diag = [&](std::size_t i) { return bus_slots[2 * i + 1] + 1; };
     for (std::size_t i = 0; i < bus_count; ++i) {
-        const Bus& bus = network.buses[i];
-        const bool held = voltage_held(bus.type);
-        if (held) J[q_diag(i)] = 1.0;
-        if (bus.type == ISOLATED) {
+        const BusRow& row = bus_rows[i];
+        if (row.held) J[q_diag(i)] = 1.0;
+        if (row.isolated) {
             J[q_diag(i)] = 1.0;
             J[p_diag(i)] = 1.0;
         }
-        if (bus.b_shunt != 0.0 && !held) J[q_diag(i)] -= 2.0 * bus.b_shunt * v[i];
+        if (row.shunted) J[q_diag(i)] -= row.shunt_slope;
     }
 
     if (svc_slots.size() < network.svcs.size()) svc_slots.resize(network.svcs.size());

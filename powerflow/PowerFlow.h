@@ -83,6 +83,13 @@ public:
     bool factorized = false;          // a factorisation of the current solve exists
     bool pst_sensitivity_due = true;  // phase-shifter sensitivities still to be computed
     std::vector<double> pst_sensitivity;  // one per phase shifter
+    // Per bus, during one mismatch evaluation: its shunts' reactive injection b v^2 + q (pu) and
+    // whether it is isolated, read from the buses with the loads.
+    struct BusShunt {
+        double q;
+        bool isolated;
+    };
+    std::vector<BusShunt> bus_shunts;
     // Right-hand side, then solution, of the adjoint system of a phase-shifter sensitivity:
     // 2 per bus, sized once.
     std::vector<double> adjoint;

@@ -84,6 +84,14 @@ struct BranchAngle {
     double cos_t = std::numeric_limits<double>::quiet_NaN();
 };
 
+// What one bus's rows of the Jacobian need, read from the bus once per Jacobian.
+struct BusRow {
+    bool held = false;         // PV or SLACK: its reactive row is an identity row
+    bool isolated = false;     // both rows are identity rows
+    bool shunted = false;      // a shunt enters its reactive diagonal
+    double shunt_slope = 0.0;  // 2 b_shunt v, subtracted there
+};
+
 // Position of a compensator's voltage-control entry (row 2 x bus, column 2 x sense bus).
 struct SvcSlot {
     int bus = -1;
@@ -108,9 +116,8 @@ struct SparseMatrix {
     std::vector<int> slack_row;              // positions of the entries of row 2s+1
     // Filled by the mismatch and reused by the Jacobian at the same angles.
     std::vector<BranchAngle> branch_angle;   // per branch
-    // Per bus, whether its voltage is held (PV or SLACK), read from the buses once per
-    // Jacobian instead of once per branch end.
-    std::vector<char> bus_held;
+    // Per bus, what its rows of the Jacobian need, read from the buses once per Jacobian.
+    std::vector<BusRow> bus_rows;
 
     // Builds the pattern from the network; every value 0.0.
     void build_structure(const Network& network);
