@@ -1,4 +1,7 @@
-// The public reference networks: each must converge and reproduce its reference voltages.
+// The public reference networks: each must converge and reproduce its reference voltages, and a
+// solve that keeps the symbolic analysis of the solve before must repeat a fresh one bit for bit.
+#include <cstdint>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -64,6 +67,60 @@ TEST(ReferenceCases, ConvergeToTheReferenceSolution) {
             ASSERT_GE(bus, 0) << row.name;
             EXPECT_NEAR(network.buses[bus].v, row.v, c.tolerance) << row.name;
             EXPECT_NEAR(network.buses[bus].angle, row.angle, c.tolerance) << row.name;
+        }
+    }
+}
+
+// Every number a solve leaves: the bits of the bus voltages and angles and of the unit outputs,
+// the iteration count, the largest mismatches and the status.
+std::vector<std::uint64_t> solve_bits(varnok::PowerFlowSolver& solver, varnok::Network& network,
+                                      const varnok::SolverParams& params) {
+    network.reset_to_initial();
+    network.prune_islands();
+    const varnok::SolveResult r = solver.solve(network, params);
+    solver.compute_injections(network, params);
+    std::vector<std::uint64_t> bits;
+    auto put = [&bits](double x) {
+        std::uint64_t u;
+        std::memcpy(&u, &x, sizeof u);
+        bits.push_back(u);
+    };
+    for (const varnok::Bus& bus : network.buses) {
+        put(bus.v);
+        put(bus.angle);
+    }
+    for (const varnok::Generator& gen : network.generators) {
+        put(gen.p);
+        put(gen.q);
+    }
+    put(r.max_p_mismatch);
+    put(r.max_q_mismatch);
+    bits.push_back(static_cast<std::uint64_t>(r.iterations));
+    bits.push_back(static_cast<std::uint64_t>(r.status));
+    return bits;
+}
+
+TEST(ReferenceCases, ReusedAnalysisRepeatsAFreshSolveBitForBit) {
+    for (const ReferenceCase& c : kCases) {
+        // As the files set them (no controls), and with the reactive limits acting.
+        for (const bool limits : {false, true}) {
+            SCOPED_TRACE(std::string(c.name) + (limits ? " with reactive limits" : ""));
+            varnok::Network network;
+            varnok::SolverParams params;
+            varnok::InputParser{}.load(std::string(VARNOK_CASES_DIR) + "/" + c.name + ".txt",
+                                       network, params);
+            if (limits) params.misqlim = varnok::SolverParams{}.misqlim;
+            network.save_initial_snapshot();
+
+            varnok::PowerFlowSolver fresh;
+            const std::vector<std::uint64_t> afresh = solve_bits(fresh, network, params);
+            ASSERT_TRUE(fresh.klu.analysed(fresh.jacobian));
+            const klu_symbolic* analysis = fresh.klu.symbolic;
+            EXPECT_EQ(solve_bits(fresh, network, params), afresh);
+            EXPECT_EQ(fresh.klu.symbolic, analysis);  // kept, not made again
+
+            varnok::PowerFlowSolver other;
+            EXPECT_EQ(solve_bits(other, network, params), afresh);
         }
     }
 }

@@ -1,12 +1,15 @@
 // The Newton-Raphson solve: early returns, preparations, log lines, statuses, the controls inside
-// a solve, and the Jacobian pattern kept across solves.
+// a solve, the Jacobian pattern and its analysis kept across solves, and a solve that allocates
+// nothing after its first iteration.
 //
 // Expected numbers in log lines are printed with printf conversions, independently of the
 // library's formatting.
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <limits>
 #include <sstream>
 #include <string>
@@ -14,6 +17,7 @@
 
 #include "powerflow/BranchFlow.h"
 #include "powerflow/PowerFlow.h"
+#include "allocation_counter.h"
 #include "network_builders.h"
 
 namespace varnok {
@@ -700,6 +704,126 @@ TEST(SolvePattern, KeptWhenNothingWasReconnected) {
     EXPECT_EQ(solver.jacobian.col_ptr, col_ptr);
     EXPECT_EQ(solver.jacobian.row_idx, row_idx);
     EXPECT_GE(solver.jacobian.pos(2 * 1, 2 * 2), 0);
+}
+
+// The bits of every voltage, the iteration count, the mismatches and the status of a solve.
+struct SolveBits {
+    std::vector<std::uint64_t> voltages;
+    int iterations = 0;
+    std::uint64_t max_p = 0, max_q = 0;
+    int status = NOT_RUN;
+    bool operator==(const SolveBits& o) const {
+        return voltages == o.voltages && iterations == o.iterations && max_p == o.max_p &&
+               max_q == o.max_q && status == o.status;
+    }
+};
+
+std::uint64_t bits(double x) {
+    std::uint64_t u;
+    std::memcpy(&u, &x, sizeof u);
+    return u;
+}
+
+SolveBits solve_bits(PowerFlowSolver& solver, Network& net) {
+    const SolveResult r = solver.solve(net, tight());
+    SolveBits b;
+    for (const Bus& bus : net.buses) {
+        b.voltages.push_back(bits(bus.v));
+        b.voltages.push_back(bits(bus.angle));
+    }
+    b.iterations = r.iterations;
+    b.max_p = bits(r.max_p_mismatch);
+    b.max_q = bits(r.max_q_mismatch);
+    b.status = r.status;
+    return b;
+}
+
+TEST(SolvePattern, AnalysisKeptWhileThePatternIsTheOneAnalysed) {
+    Network net = ring();
+    PowerFlowSolver solver;
+    const SolveBits first = solve_bits(solver, net);
+    ASSERT_EQ(first.status, CONVERGED);
+    ASSERT_TRUE(solver.klu.analysed(solver.jacobian));
+    const klu_symbolic* analysis = solver.klu.symbolic;
+
+    // Same pattern: the analysis is kept, and the solve is the same to the last bit.
+    flat_start(net);
+    EXPECT_EQ(solve_bits(solver, net), first);
+    EXPECT_EQ(solver.klu.symbolic, analysis);
+
+    // An opened branch keeps its entries: still the analysed pattern.
+    net.branches[1].status = 0;
+    flat_start(net);
+    Network opened = net;
+    const SolveBits kept = solve_bits(solver, net);
+    EXPECT_EQ(solver.klu.symbolic, analysis);
+    PowerFlowSolver fresh_opened;  // analyses the same pattern, with the branch in it
+    fresh_opened.jacobian.build_structure(ring());
+    fresh_opened.structure_built = true;
+    EXPECT_EQ(solve_bits(fresh_opened, opened), kept);
+    EXPECT_EQ(fresh_opened.jacobian.row_idx, solver.jacobian.row_idx);
+
+    // A pattern rebuilt for another network is analysed afresh.
+    net.branches[1].status = 1;
+    net.branches.push_back(impedance("R02", 0, 2, 0.01, 0.1));
+    flat_start(net);
+    Network meshed = net;
+    const SolveBits rebuilt = solve_bits(solver, net);
+    EXPECT_TRUE(solver.klu.analysed(solver.jacobian));
+    PowerFlowSolver fresh;
+    EXPECT_EQ(solve_bits(fresh, meshed), rebuilt);
+}
+
+TEST(SolveAllocations, NoneAfterTheFirstIterationNorInALaterSolve) {
+    // Every control acting: a generator at its reactive limit, a tap changer, a phase shifter
+    // (whose sensitivity takes a transposed solve) and a compensator.
+    Network limited = feeder(0.0, 0.0);
+    limited.buses[1].type = PV;
+    add_unit(limited, "G1", 1, GEN_VOLTAGE_CONTROL, 0.0, 1.05, -0.2, 0.3);
+    std::vector<double> ratios;
+    for (int i = 0; i <= 20; ++i) ratios.push_back(0.9 + 0.01 * i);
+    Network tapped = regulated_feeder(ratios, 10, 0.005);
+    Network shifted = shifter_network(false, false, 70.0);
+    Network compensated = feeder(0.3, 0.1);
+    SVC svc;
+    svc.name = "S1";
+    svc.bus = svc.sense_bus = 1;
+    svc.mode = SVC_VOLTAGE_CONTROL;
+    svc.v_set = 1.05;
+    svc.gain = 50.0;
+    svc.b_max = 0.3;
+    svc.b_min = -0.3;
+    compensated.buses[1].svc = compensated.add_svc(svc);
+
+    const struct {
+        const char* what;
+        Network* net;
+    } cases[] = {{"reactive limit", &limited},
+                 {"tap changer", &tapped},
+                 {"phase shifter", &shifted},
+                 {"compensator", &compensated}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const Network start = *c.net;
+        SolverParams params = tight();
+        params.nbitma = 60;
+        PowerFlowSolver solver;
+        AllocationCounter counter;
+        const IterationObserver from_second = [&counter](int k, double, double) {
+            if (k == 2) counter.start();
+        };
+        const SolveResult r = solver.solve(*c.net, params, nullptr, from_second);
+        EXPECT_EQ(counter.stop(), 0);
+        ASSERT_EQ(r.status, CONVERGED);
+        ASSERT_GT(r.iterations, 2);
+
+        // The same solver again, from the start: its vectors are sized already.
+        *c.net = start;
+        counter.start();
+        const SolveResult again = solver.solve(*c.net, params);
+        EXPECT_EQ(counter.stop(), 0);
+        EXPECT_EQ(again.status, CONVERGED);
+    }
 }
 
 TEST(SolvePattern, RebuiltForAnotherBusCount) {

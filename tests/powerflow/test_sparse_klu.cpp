@@ -1,6 +1,7 @@
 // Jacobian sparsity pattern and the KLU wrapper.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <random>
 #include <set>
@@ -8,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "network/InputParser.h"
 #include "powerflow/KLUSolver.h"
 #include "powerflow/SparseMatrix.h"
 
@@ -194,6 +196,97 @@ TEST(JacobianPattern, MatchesOrderedSetsOnRandomNetworks) {
     }
 }
 
+// The positions resolved as the pattern is built are those the index finds.
+void expect_slots_consistent(const SparseMatrix& m, const Network& net) {
+    const int bus_count = m.n / 2;
+    for (int i = 0; i < bus_count; ++i) {
+        EXPECT_EQ(m.bus_slots[2 * i], m.pos(2 * i, 2 * i));
+        EXPECT_EQ(m.bus_slots[2 * i + 1], m.pos(2 * i, 2 * i + 1));
+    }
+    ASSERT_EQ(m.branch_slots.size(), net.branches.size());
+    for (std::size_t k = 0; k < net.branches.size(); ++k) {
+        const Branch& br = net.branches[k];
+        const BranchSlots& s = m.branch_slots[k];
+        if (br.from < 0 || br.to < 0) continue;
+        SCOPED_TRACE("branch " + std::to_string(k));
+        const int f = 2 * br.from, t = 2 * br.to;
+        EXPECT_EQ(s.from, br.from);
+        EXPECT_EQ(s.to, br.to);
+        EXPECT_EQ(s.ft_v, m.pos(f, t));
+        EXPECT_EQ(s.ft_theta, m.pos(f, t + 1));
+        EXPECT_EQ(s.tf_v, m.pos(t, f));
+        EXPECT_EQ(s.tf_theta, m.pos(t, f + 1));
+    }
+    for (std::size_t k = 0; k < net.svcs.size(); ++k) {
+        const SVC& svc = net.svcs[k];
+        if (svc.bus < 0 || svc.sense_bus < 0) continue;
+        EXPECT_EQ(m.svc_slots[k].pos, m.pos(2 * svc.bus, 2 * svc.sense_bus));
+    }
+    if (net.slack_bus >= 0) {
+        std::vector<int> row;  // every stored entry of row 2s+1
+        for (std::size_t p = 0; p < m.row_idx.size(); ++p)
+            if (m.row_idx[p] == 2 * net.slack_bus + 1) row.push_back(static_cast<int>(p));
+        std::vector<int> collected = m.slack_row;
+        std::sort(collected.begin(), collected.end());
+        EXPECT_EQ(m.slack_row_bus, net.slack_bus);
+        EXPECT_EQ(collected, row);
+    }
+}
+
+TEST(JacobianPattern, ResolvedPositionsMatchTheIndexOnRandomNetworks) {
+    std::mt19937 rng(2024);
+    for (int trial = 0; trial < 40; ++trial) {
+        SCOPED_TRACE("trial " + std::to_string(trial));
+        const int bus_count = 1 + static_cast<int>(rng() % 25);
+        Network net = buses_only(bus_count);
+        net.slack_bus = static_cast<int>(rng() % bus_count);
+        const int branch_count = static_cast<int>(rng() % (3 * bus_count));
+        for (int k = 0; k < branch_count; ++k) {
+            // Parallel branches, self-loops and open branches included.
+            const int status_choices[] = {0, 1, 1, 1, 2};
+            connect(net, static_cast<int>(rng() % bus_count), static_cast<int>(rng() % bus_count),
+                    status_choices[rng() % 5]);
+        }
+        for (int k = 0; k < static_cast<int>(rng() % 5); ++k)
+            add_svc(net, static_cast<int>(rng() % bus_count),
+                    static_cast<int>(rng() % (bus_count + 1)) - 1, static_cast<int>(rng() % 2));
+        SparseMatrix m;
+        m.build_structure(net);
+        expect_slots_consistent(m, net);
+    }
+}
+
+TEST(JacobianPattern, SharedNetworksMatchOrderedSets) {
+    for (const char* name : {"case9", "case14", "case30", "case118", "case300", "case2383wp",
+                             "case9241pegase"}) {
+        SCOPED_TRACE(name);
+        Network net;
+        SolverParams params;
+        InputParser{}.load(std::string(VARNOK_CASES_DIR) + "/" + name + ".txt", net, params);
+        SparseMatrix m;
+        m.build_structure(net);
+        const ReferencePattern ref = reference_pattern(net);
+        EXPECT_EQ(m.col_ptr, ref.col_ptr);
+        EXPECT_EQ(m.row_idx, ref.row_idx);
+        expect_slots_consistent(m, net);
+    }
+}
+
+TEST(JacobianPattern, IndexAnswersMinusOneOutsideThePattern) {
+    Network net = buses_only(2);
+    connect(net, 0, 1);
+    SparseMatrix m;
+    m.build_structure(net);
+    const std::int64_t n = m.n;
+    EXPECT_EQ(m.index.find(-1), -1);
+    EXPECT_EQ(m.index.find(n * n), -1);  // row n
+    EXPECT_EQ(m.index.find(n * n + 3), -1);
+    EXPECT_EQ(m.index.count(3 * n + 3), 1u);
+    EXPECT_EQ(m.index.at(3 * n + 3), m.col_ptr[4] - 1);  // the last entry
+    EXPECT_THROW(m.index.at(n * n), std::out_of_range);
+    EXPECT_EQ(PositionIndex{}.find(0), -1);
+}
+
 TEST(JacobianPattern, CoversDetectsReconnectionAndBusCount) {
     Network net = buses_only(3);
     connect(net, 0, 1);
@@ -336,6 +429,38 @@ TEST(KluWrapper, MatrixThatDoesNotFitTheAnalysis) {
     std::vector<double> short_b{1, 2};
     EXPECT_EQ(error_of([&] { klu.solve(short_b); }), "KLU solve failed");
     EXPECT_EQ(error_of([&] { klu.tsolve(short_b); }), "KLU transpose solve failed");
+}
+
+TEST(KluWrapper, AnalysedPatternIsRecognisedExactly) {
+    KLUSolver klu;
+    SparseMatrix m = small_matrix();
+    EXPECT_FALSE(klu.analysed(m));
+    klu.analyze(m);
+    EXPECT_TRUE(klu.analysed(m));
+    SparseMatrix other_values = m;
+    other_values.values = {5, 1, 2, 4, 1, 2, 3};
+    EXPECT_TRUE(klu.analysed(other_values));  // values are not part of an analysis
+    SparseMatrix other_rows = m;
+    other_rows.row_idx = {0, 2, 0, 1, 2, 1, 2};  // (2,0) in place of (1,0)
+    EXPECT_FALSE(klu.analysed(other_rows));
+    SparseMatrix other_columns = m;
+    other_columns.col_ptr = {0, 3, 5, 7};
+    other_columns.row_idx = {0, 1, 2, 0, 1, 1, 2};
+    EXPECT_FALSE(klu.analysed(other_columns));
+    SparseMatrix bigger;
+    bigger.n = 4;
+    bigger.col_ptr = {0, 1, 2, 3, 4};
+    bigger.row_idx = {0, 1, 2, 3};
+    EXPECT_FALSE(klu.analysed(bigger));
+
+    klu.analyze(other_rows);  // the newest analysis counts
+    EXPECT_TRUE(klu.analysed(other_rows));
+    EXPECT_FALSE(klu.analysed(m));
+    EXPECT_THROW(klu.analyze(SparseMatrix{}), std::runtime_error);
+    EXPECT_FALSE(klu.analysed(other_rows));  // a failed analysis leaves none
+    klu.analyze(m);
+    klu.release();
+    EXPECT_FALSE(klu.analysed(m));
 }
 
 TEST(KluWrapper, ReleaseReturnsToConstructedState) {
