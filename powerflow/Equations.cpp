@@ -366,24 +366,33 @@ void PowerFlowSolver::compute_injections(Network& network, const SolverParams&) 
         }
     }
 
-    auto controlling_gen = [&](int b) -> Generator* {
+    // The reactive outputs that the flows at each bus add to, looked up once per bus: those of
+    // its voltage-controlling generator and compensator, through Bus::gen and Bus::svc.
+    auto controlling_gen = [&](int b) -> double* {
         const int g = network.buses[b].gen;
         if (g < 0 || static_cast<std::size_t>(g) >= network.generators.size()) return nullptr;
         Generator& gen = network.generators[g];
-        return gen.status == 1 && gen.mode == GEN_VOLTAGE_CONTROL ? &gen : nullptr;
+        return gen.status == 1 && gen.mode == GEN_VOLTAGE_CONTROL ? &gen.q : nullptr;
     };
-    auto controlling_svc = [&](int b) -> SVC* {
+    auto controlling_svc = [&](int b) -> double* {
         const int c = network.buses[b].svc;
         if (c < 0 || static_cast<std::size_t>(c) >= network.svcs.size()) return nullptr;
         SVC& svc = network.svcs[c];
-        return svc.status == 1 && svc.mode != SVC_FIXED_Q ? &svc : nullptr;
+        return svc.status == 1 && svc.mode != SVC_FIXED_Q ? &svc.q : nullptr;
     };
+    bus_units.resize(bus_count);
+    for (std::size_t i = 0; i < bus_count; ++i) {
+        const int b = static_cast<int>(i);
+        bus_units[i] = {controlling_gen(b), controlling_svc(b)};
+    }
 
     for_each_flow_in_service(network, v, theta, jacobian, [&](int f, int t, const EndFlows& s) {
-        if (Generator* gen = controlling_gen(f)) gen->q += s.q_ft;
-        if (SVC* svc = controlling_svc(f)) svc->q += s.q_ft;
-        if (Generator* gen = controlling_gen(t)) gen->q += s.q_tf;
-        if (SVC* svc = controlling_svc(t)) svc->q += s.q_tf;
+        const BusUnits& at_f = bus_units[static_cast<std::size_t>(f)];
+        const BusUnits& at_t = bus_units[static_cast<std::size_t>(t)];
+        if (at_f.gen_q) *at_f.gen_q += s.q_ft;
+        if (at_f.svc_q) *at_f.svc_q += s.q_ft;
+        if (at_t.gen_q) *at_t.gen_q += s.q_tf;
+        if (at_t.svc_q) *at_t.svc_q += s.q_tf;
         if (slack_gen) {
             if (f == slack) slack_gen->p += s.p_ft;
             if (t == slack) slack_gen->p += s.p_tf;

@@ -59,6 +59,8 @@ public:
         pst_sensitivity_due = true;
         pst_sensitivity.clear();
         adjoint.clear();
+        bus_shunts.clear();
+        bus_units.clear();
     }
 
     // Network equations.
@@ -90,6 +92,13 @@ public:
         bool isolated;
     };
     std::vector<BusShunt> bus_shunts;
+    // Per bus, during one recomputation of the unit outputs: the reactive outputs of its
+    // voltage-controlling generator and compensator (null when none), which its flows add to.
+    struct BusUnits {
+        double* gen_q;
+        double* svc_q;
+    };
+    std::vector<BusUnits> bus_units;
     // Right-hand side, then solution, of the adjoint system of a phase-shifter sensitivity:
     // 2 per bus, sized once.
     std::vector<double> adjoint;

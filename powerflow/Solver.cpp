@@ -132,8 +132,9 @@ SolveResult PowerFlowSolver::solve(Network& network, const SolverParams& params,
     factorized = false;
     pst_sensitivity_due = true;
     pst_sensitivity.assign(network.phase_shifters.size(), 0.0);
-    // Room for the adjoint solves of the phase-shifter sensitivities, so that no iteration
-    // allocates.
+    // The work vectors of the iterations sized now, so that no iteration allocates.
+    bus_shunts.resize(network.buses.size());
+    bus_units.resize(network.buses.size());
     if (!network.phase_shifters.empty()) adjoint.reserve(2 * network.buses.size());
 
     const bool relaxed = slack_limits_relaxed(network, params);

@@ -1,4 +1,4 @@
-// The Jacobian in compressed-column form, with a hash index from (row, column) to value position.
+// The Jacobian in compressed-column form, with an index from (row, column) to value position.
 //
 // Numbering: bus i owns row 2i (its reactive equation) and row 2i+1 (its active equation),
 // column 2i (its magnitude V_i) and column 2i+1 (its angle theta_i); n = 2 x bus count.
