@@ -85,11 +85,28 @@ BranchDerivatives branch_derivatives(const Branch& br, double vf, const BranchTe
     return d;
 }
 
-// Adds to the entries of rows 2x and 2x+1 of one column of a whole block, at p and p + 1; the
-// reactive row's term only when that row is not replaced by an identity row.
-void add_block_column(double* J, int p, bool reactive_kept, double reactive, double active) {
-    if (reactive_kept) J[p] += reactive;
-    J[p + 1] += active;
+// Adds the terms of one branch end's reactive row (q) and active row (p) by the columns own V,
+// own theta, far V, far theta; at[c] is the position of the reactive row's entry in column c.
+// The reactive terms are dropped when that row is an identity row. In a whole block the active
+// row's entry lies just below the reactive one's. Column by column, so that the terms that a
+// branch from a bus to itself adds to one entry keep their order.
+void add_end_terms(double* J, const int (&at)[4], bool reactive_kept, const double (&q)[4],
+                   const double (&p)[4]) {
+    for (int c = 0; c < 4; ++c) {
+        if (reactive_kept) J[at[c]] += q[c];
+        J[at[c] + 1] += p[c];
+    }
+}
+
+// The same for an end whose coupling block is not whole (its branch came into service after the
+// pattern was built): only the entries in the pattern (at[c] >= 0) get their terms.
+void add_end_terms_where_stored(double* J, const int (&at)[4], bool far_whole, bool reactive_kept,
+                                const double (&q)[4], const double (&p)[4]) {
+    for (int c = 0; c < 4; ++c) {
+        if (at[c] < 0) continue;
+        if (reactive_kept) J[at[c]] += q[c];
+        if (c < 2 || far_whole) J[at[c] + 1] += p[c];
+    }
 }
 
 // Calls visit(from, to, flows) for every branch with status 1 and both ends valid, in branch
@@ -239,48 +256,15 @@ void SparseMatrix::compute_jacobian(const Network& network, const std::vector<do
         const BranchDerivatives d = branch_derivatives(br, v[f], branch_terms(br, v[t], ang));
         // The reactive row of a bus whose voltage is held is an identity row: no branch terms.
         const bool kept_f = !bus_rows[f].held, kept_t = !bus_rows[t].held;
-        const int own_f = bus_slots[2 * f], own_f_theta = bus_slots[2 * f + 1];
-        const int own_t = bus_slots[2 * t], own_t_theta = bus_slots[2 * t + 1];
-
-        if (slots.ft_theta >= 0 && slots.tf_theta >= 0) {
-            // Every block whole, the usual case. Column by column, so that the terms a branch
-            // from a bus to itself adds to one entry keep their order.
-            add_block_column(J, own_f, kept_f, d.qf[0], d.pf[0]);
-            add_block_column(J, own_f_theta, kept_f, d.qf[1], d.pf[1]);
-            add_block_column(J, slots.ft_v, kept_f, d.qf[2], d.pf[2]);
-            add_block_column(J, slots.ft_theta, kept_f, d.qf[3], d.pf[3]);
-            add_block_column(J, own_t, kept_t, d.qt[0], d.pt[0]);
-            add_block_column(J, own_t_theta, kept_t, d.qt[1], d.pt[1]);
-            add_block_column(J, slots.tf_v, kept_t, d.qt[2], d.pt[2]);
-            add_block_column(J, slots.tf_theta, kept_t, d.qt[3], d.pt[3]);
-            continue;
+        const int at_f[4] = {bus_slots[2 * f], bus_slots[2 * f + 1], slots.ft_v, slots.ft_theta};
+        const int at_t[4] = {bus_slots[2 * t], bus_slots[2 * t + 1], slots.tf_v, slots.tf_theta};
+        if (slots.ft_theta >= 0 && slots.tf_theta >= 0) {  // every block whole, the usual case
+            add_end_terms(J, at_f, kept_f, d.qf, d.pf);
+            add_end_terms(J, at_t, kept_t, d.qt, d.pt);
+        } else {
+            add_end_terms_where_stored(J, at_f, slots.ft_theta >= 0, kept_f, d.qf, d.pf);
+            add_end_terms_where_stored(J, at_t, slots.tf_theta >= 0, kept_t, d.qt, d.pt);
         }
-        // A branch brought into service after the pattern was built: its coupling terms go
-        // only where an entry exists. (2x+1, c) sits below (2x, c) in a whole block.
-        const int ft_below = slots.ft_theta >= 0 ? slots.ft_v + 1 : -1;
-        const int ft_theta_below = slots.ft_theta >= 0 ? slots.ft_theta + 1 : -1;
-        const int tf_below = slots.tf_theta >= 0 ? slots.tf_v + 1 : -1;
-        const int tf_theta_below = slots.tf_theta >= 0 ? slots.tf_theta + 1 : -1;
-        if (kept_f) {
-            add(own_f, d.qf[0]);
-            add(own_f_theta, d.qf[1]);
-            add(slots.ft_v, d.qf[2]);
-            add(slots.ft_theta, d.qf[3]);
-        }
-        add(own_f + 1, d.pf[0]);
-        add(own_f_theta + 1, d.pf[1]);
-        add(ft_below, d.pf[2]);
-        add(ft_theta_below, d.pf[3]);
-        if (kept_t) {
-            add(own_t, d.qt[0]);
-            add(own_t_theta, d.qt[1]);
-            add(slots.tf_v, d.qt[2]);
-            add(slots.tf_theta, d.qt[3]);
-        }
-        add(own_t + 1, d.pt[0]);
-        add(own_t_theta + 1, d.pt[1]);
-        add(tf_below, d.pt[2]);
-        add(tf_theta_below, d.pt[3]);
     }
 
     // Bus rows: a held voltage or an isolated bus makes identity rows, a shunt adds to the

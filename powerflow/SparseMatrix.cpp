@@ -185,6 +185,7 @@ void SparseMatrix::build_structure(const Network& network) {
     built.bus_slots.resize(static_cast<std::size_t>(built.n));
     built.branch_slots.resize(network.branches.size());
     built.svc_slots.resize(network.svcs.size());
+    built.bus_rows.resize(static_cast<std::size_t>(bus_count));
     fill_columns(network, requests_by_row(network), built);
     built.index.assign(built.n, built.col_ptr, built.row_idx);
     resolve_remaining_slots(network, built);

@@ -469,8 +469,8 @@ TEST(SolveControls, GeneratorToItsReactiveLimitAndBack) {
     EXPECT_NE(back.str().find(" > setpoint = 1.0500. Back under volt ctl\n"), std::string::npos);
 }
 
-TEST(SolveControls, CompensatorAtItsLimit) {
-    Network net = feeder(0.0, 0.0);
+// A compensator S1 at B1 of the feeder holding 1.05 pu there, within +-0.3 pu of susceptance.
+void add_feeder_compensator(Network& net) {
     SVC svc;
     svc.name = "S1";
     svc.bus = svc.sense_bus = 1;
@@ -480,6 +480,11 @@ TEST(SolveControls, CompensatorAtItsLimit) {
     svc.b_max = 0.3;
     svc.b_min = -0.3;
     net.buses[1].svc = net.add_svc(svc);
+}
+
+TEST(SolveControls, CompensatorAtItsLimit) {
+    Network net = feeder(0.0, 0.0);
+    add_feeder_compensator(net);
     PowerFlowSolver solver;
     const SolveResult r = solver.solve(net, tight());
     ASSERT_EQ(r.status, CONVERGED);
@@ -785,15 +790,7 @@ TEST(SolveAllocations, NoneAfterTheFirstIterationNorInALaterSolve) {
     Network tapped = regulated_feeder(ratios, 10, 0.005);
     Network shifted = shifter_network(false, false, 70.0);
     Network compensated = feeder(0.3, 0.1);
-    SVC svc;
-    svc.name = "S1";
-    svc.bus = svc.sense_bus = 1;
-    svc.mode = SVC_VOLTAGE_CONTROL;
-    svc.v_set = 1.05;
-    svc.gain = 50.0;
-    svc.b_max = 0.3;
-    svc.b_min = -0.3;
-    compensated.buses[1].svc = compensated.add_svc(svc);
+    add_feeder_compensator(compensated);
 
     const struct {
         const char* what;
