@@ -93,9 +93,7 @@ bool PowerFlowSolver::check_reactive_limits(Network& network, const SolverParams
     for (Generator& gen : network.generators) {
         if (gen.status != 1 || gen.mode != GEN_VOLTAGE_CONTROL) continue;
         if (gen.q > gen.q_max + tol) {
-            log_line(log,
-                     "  Gener {:<20s} : Q = {:7.1f} > Qmax = {:7.1f}. Switched "
-                     "to PQ type\n",
+            log_line(log, "  Gener {:<20s} : Q = {:7.1f} > Qmax = {:7.1f}. Switched to PQ type\n",
                      gen.name, gen.q * base, gen.q_max * base);
             notify(on_limit_switch, gen.name, gen.q * base, gen.q_max * base, true);
             gen.mode = GEN_AT_QMAX;
@@ -103,9 +101,7 @@ bool PowerFlowSolver::check_reactive_limits(Network& network, const SolverParams
             set_bus_type(network, gen.bus, PQ);
             changed = true;
         } else if (gen.q < gen.q_min - tol) {
-            log_line(log,
-                     "  Gener {:<20s} : Q = {:7.1f} < Qmin = {:7.1f}. Switched "
-                     "to PQ type\n",
+            log_line(log, "  Gener {:<20s} : Q = {:7.1f} < Qmin = {:7.1f}. Switched to PQ type\n",
                      gen.name, gen.q * base, gen.q_min * base);
             notify(on_limit_switch, gen.name, gen.q * base, gen.q_min * base, false);
             gen.mode = GEN_AT_QMIN;
@@ -124,18 +120,14 @@ bool PowerFlowSolver::check_reactive_limits(Network& network, const SolverParams
         const double q_max = svc.b_max * vb * vb;
         const double q_min = svc.b_min * vb * vb;
         if (svc.q > q_max + tol) {
-            log_line(log,
-                     "  SVC {:<20s} : Q = {:6.1f} > Qmax = {:6.1f}. Switched to "
-                     "constant B.\n",
+            log_line(log, "  SVC {:<20s} : Q = {:6.1f} > Qmax = {:6.1f}. Switched to constant B.\n",
                      svc.name, svc.q * base, q_max * base);
             notify(on_limit_switch, svc.name, svc.q * base, q_max * base, true);
             svc.mode = SVC_AT_BMAX;
             changed = true;
         }
         if (svc.q < q_min - tol) {
-            log_line(log,
-                     "  SVC {:<20s} : Q = {:6.1f} < Qmin = {:6.1f}. Switched to "
-                     "constant B.\n",
+            log_line(log, "  SVC {:<20s} : Q = {:6.1f} < Qmin = {:6.1f}. Switched to constant B.\n",
                      svc.name, svc.q * base, q_min * base);
             notify(on_limit_switch, svc.name, svc.q * base, q_min * base, false);
             svc.mode = SVC_AT_BMIN;
@@ -150,13 +142,11 @@ bool PowerFlowSolver::check_reactive_limits(Network& network, const SolverParams
         const double vb = v[gen.bus];
         if (gen.mode == GEN_AT_QMAX && vb > gen.v_set + kVoltageReturnMargin) {
             log_line(log,
-                     " Volt of gener {:<20s} = {:.4f} > setpoint = {:.4f}. Back "
-                     "under volt ctl\n",
+                     " Volt of gener {:<20s} = {:.4f} > setpoint = {:.4f}. Back under volt ctl\n",
                      gen.name, vb, gen.v_set);
         } else if (gen.mode == GEN_AT_QMIN && vb < gen.v_set - kVoltageReturnMargin) {
             log_line(log,
-                     " Volt of gener {:<20s} = {:.4f} < setpoint = {:.4f}. Back "
-                     "under volt ctl\n",
+                     " Volt of gener {:<20s} = {:.4f} < setpoint = {:.4f}. Back under volt ctl\n",
                      gen.name, vb, gen.v_set);
         } else {
             continue;
@@ -173,14 +163,10 @@ bool PowerFlowSolver::check_reactive_limits(Network& network, const SolverParams
         if (svc.status != 1 || !valid_bus(network, svc.sense_bus)) continue;
         const double beq = svc.gain * (svc.v_set - v[svc.sense_bus]);
         if (svc.mode == SVC_AT_BMIN && beq > svc.b_min) {
-            log_line(log,
-                     " SVC {:<20s} : Beq = {:6.3f} > Bmin = {:6.3f}. Back under "
-                     "volt ctl\n",
+            log_line(log, " SVC {:<20s} : Beq = {:6.3f} > Bmin = {:6.3f}. Back under volt ctl\n",
                      svc.name, beq, svc.b_min);
         } else if (svc.mode == SVC_AT_BMAX && beq < svc.b_max) {
-            log_line(log,
-                     " SVC {:<20s} : Beq = {:6.3f} < Bmax = {:6.3f}. Back under "
-                     "volt ctl\n",
+            log_line(log, " SVC {:<20s} : Beq = {:6.3f} < Bmax = {:6.3f}. Back under volt ctl\n",
                      svc.name, beq, svc.b_max);
         } else {
             continue;
@@ -253,9 +239,7 @@ bool PowerFlowSolver::adjust_taps(Network& network, const SolverParams& params,
             const double s = compute_pst_sensitivity(network, ps.monitored_branch, ps.branch);
             pst_sensitivity[i] = s;
             if (s * ps.sign < 0) {
-                log_line(log,
-                         " sign of phase control in transformer {:<20s} "
-                         "reversed !\n",
+                log_line(log, " sign of phase control in transformer {:<20s} reversed !\n",
                          network.branches[ps.branch].name);
                 ps.sign = -ps.sign;
             }
@@ -274,9 +258,7 @@ bool PowerFlowSolver::adjust_taps(Network& network, const SolverParams& params,
         else
             ++down;
         const Branch& branch = network.branches[ps.branch];
-        log_line(log,
-                 " PST  {:<20s} p= {:7.1f} pdes= {:7.1f} pos= {:3d} pha= "
-                 "{:6.3f}\n",
+        log_line(log, " PST  {:<20s} p= {:7.1f} pdes= {:7.1f} pos= {:3d} pha= {:6.3f}\n",
                  branch.name, p * base, ps.pdes * base, ps.pos, branch.shift * kDegreesPerRadian);
         changed = true;
     }

@@ -141,9 +141,7 @@ SolveResult PowerFlowSolver::solve(Network& network, const SolverParams& params,
     if (relaxed) {
         const Generator& gen = network.generators[network.buses[network.slack_bus].gen];
         // the dash is an en dash, U+2013
-        log_line(log,
-                 " P limits on slack generator {} relaxed (was {:.1f}\u2013{:.1f} "
-                 "MW)\n",
+        log_line(log, " P limits on slack generator {} relaxed (was {:.1f}\u2013{:.1f} MW)\n",
                  gen.name, gen.p_min * base, gen.p_max * base);
     }
     clamp_initial_outputs(network, params, relaxed, log);

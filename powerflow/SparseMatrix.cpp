@@ -71,7 +71,8 @@ std::vector<BlockRequest> requests_by_row(const Network& network) {
     for (std::size_t i = 1; i < start.size(); ++i) start[i] += start[i - 1];
     std::vector<BlockRequest> sorted(static_cast<std::size_t>(start.back()));
     for_each_request(network, [&](int row, int col, int source) {
-        sorted[static_cast<std::size_t>(start[key(row, source)]++)] = BlockRequest{row, col, source};
+        const std::size_t at = static_cast<std::size_t>(start[key(row, source)]++);
+        sorted[at] = BlockRequest{row, col, source};
     });
     return sorted;
 }
