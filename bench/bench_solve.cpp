@@ -35,6 +35,7 @@
 
 #include <klu.h>
 
+#include "bench_common.h"
 #include "network/InputParser.h"
 #include "powerflow/PowerFlow.h"
 
@@ -370,9 +371,7 @@ Timing time_solves(const std::function<void()>& prepare, const std::function<voi
         total += current.whole;
         if (wholes.size() == 1 || current.whole < timing.fastest.whole) timing.fastest = current;
     }
-    std::sort(wholes.begin(), wholes.end());
-    const std::size_t n = wholes.size();
-    timing.median = n % 2 ? wholes[n / 2] : 0.5 * (wholes[n / 2 - 1] + wholes[n / 2]);
+    timing.median = median(wholes);
     return timing;
 }
 
