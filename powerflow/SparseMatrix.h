@@ -18,9 +18,10 @@
 namespace varnok {
 
 // Position of every stored entry by its key row x n + column. It keeps its own copy of the
-// compressed columns, whose rows ascend, and finds a key by bisecting one column: a column holds
-// a few dozen entries at most, and copying two arrays is far cheaper, at every fresh solver,
-// than scattering some 10^5 keys over a hash table larger than the caches.
+// compressed columns, whose rows ascend, and finds a key by bisecting one column (two entries
+// per bus the column's bus is joined to). Copying two arrays is far cheaper, at every fresh
+// solver, than scattering some 10^5 keys over a hash table larger than the caches; the solve
+// itself looks nothing up, its positions are resolved as the pattern is built.
 class PositionIndex {
 public:
     // Indexes the pattern of order `order` given by its column starts and rows.
