@@ -3,14 +3,19 @@
 #pragma once
 
 #include <exception>
+#include <filesystem>
+#include <fstream>
 #include <memory>
 #include <string>
+#include <system_error>
 #include <utility>
+#include <vector>
 
 #include "api/varnok_api.h"
 #include "network/Network.h"
 #include "network/SolverParams.h"
 #include "powerflow/PowerFlow.h"
+#include "studies/ContingencyAnalysis.h"
 #include "studies/ModifyEngine.h"
 
 struct VarnokContext {
@@ -23,6 +28,8 @@ struct VarnokContext {
     // Changes made since the last apply, over this handle's network, solver and settings; made
     // by the first change, dropped by apply, reset, a load that gets past its probe, destroy.
     std::unique_ptr<varnok::ModifyEngine> pending_changes;
+    // of the last contingency run that completed; emptied by a successful load
+    std::vector<varnok::ContingencyAnalysis::Result> contingency_results;
     bool loaded = false;              // a network file has been loaded
 };
 
@@ -98,6 +105,15 @@ inline int check_modify_args(VarnokContext* ctx, const char* argument,
         return VARNOK_ERR_NOT_LOADED;
     }
     return VARNOK_OK;
+}
+
+// The probe before reading a file the host names: only a regular file that opens for reading
+// counts (a directory opens as a stream on some systems and then reads as an empty file).
+inline bool readable_file(const char* path) {
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(std::filesystem::path(path), ec) || ec) return false;
+    std::ifstream probe(path);
+    return probe.is_open();
 }
 
 }  // namespace

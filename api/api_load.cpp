@@ -1,22 +1,10 @@
 // Loading a network file into a handle, and resetting the handle to the state loaded.
-#include <filesystem>
-#include <fstream>
 #include <string>
-#include <system_error>
 
 #include "api/Context.h"
 #include "network/InputParser.h"
 
 namespace {
-
-// The probe before reading: only a regular file that opens for reading counts (a directory
-// opens as a stream on some systems and would pass a plain open).
-bool readable_file(const char* path) {
-    std::error_code ec;
-    if (!std::filesystem::is_regular_file(std::filesystem::path(path), ec) || ec) return false;
-    std::ifstream probe(path);
-    return probe.is_open();
-}
 
 // A handle that already held a network (a second load, or a retry after a failed one) starts
 // over as created, so that record indexes, the snapshot, the Jacobian pattern and the last
@@ -48,8 +36,8 @@ int varnok_load_file(VarnokContext* ctx, const char* path) {
         const std::string file(path);
         varnok::InputParser().load(file, ctx->network, ctx->params);
         ctx->network.save_initial_snapshot();
-        // A successful load also drops the pending modification engine and the results of the
-        // last contingency run here, once the handle holds them.
+        // Only a successful load drops the results of the last contingency run.
+        ctx->contingency_results.clear();
         ctx->loaded = true;
         return VARNOK_OK;
     });

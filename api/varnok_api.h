@@ -328,6 +328,97 @@ VARNOK_API int varnok_apply_changes(VarnokContext* ctx);
 
 /* ---- Contingency studies ---------------------------------------------------------------- */
 
+/* A run studies each contingency of a list in turn: it puts the network back into the state it
+ * had at the call, applies the contingency's trips and shunt compensation, takes the parts that
+ * these cut off from the slack bus out of operation, spreads the active power lost with tripped
+ * generators and cut-off parts over the other generators, solves from the voltages at the call
+ * with a fresh solver and screens the solution. At the end the network is as it was at the call
+ * (also when the run fails part way); the handle's solver and its last solve result
+ * (varnok_get_convergence_status and kin) are not touched.
+ *
+ * Thresholds, for both runs: vmin and vmax (bus voltage band, pu), max_loading_pct (branch
+ * loading limit, percent of the rating), max_drop (largest fall of a bus voltage below its value
+ * at the call, pu). All comparisons are strict (a value equal to its threshold passes); an
+ * infinite threshold means no limit; a NaN threshold is refused with -1 and
+ * "<function>: threshold is not a number: <name>", the first NaN one in the order vmin, vmax,
+ * max_loading_pct, max_drop, before any file is opened.
+ *
+ * Screens of a converged solve, over the buses that are not ISOLATED and the in-service branches
+ * with a rating above 0, in index order; each violation adds its text:
+ *   "voltage at bus <name> = <V> < <vmin> pu"            (name padded to 8, numbers %.5f)
+ *   "voltage at bus <name> = <V> > <vmax> pu"
+ *   "voltage at bus <name> dropped by <drop> > <max_drop> pu"
+ *   "loading of branch <name> = <S> > <limit> pu"        (name padded to 20, numbers %.2f;
+ *                                                        S and rating x max_loading_pct / 100
+ *                                                        in per unit)
+ * A solve that does not converge gives the one text "divergence !". A contingency is accepted
+ * when it converged without violation.
+ *
+ * Results stay in the handle, one per contingency in list order, until the next run that
+ * completes (which replaces them all) or the next successful varnok_load_file (which empties
+ * them); a failed run and varnok_reset leave them as they were.
+ *
+ * Both runs return the number of contingencies studied (0 or more) or a negative status; -1 with
+ * the exception's text when the run fails (memory exhaustion). The reports of the run (unknown
+ * actions and bad "HC" values in the file, element names the network lacks, a trip of the slack
+ * bus's generator), one line each with a leading blank, become the last error unchanged when
+ * there are any; a run without reports leaves the last error as it was. */
+
+/* Studies the contingencies of the contingency file `path` (zero-terminated, read during the
+ * call only). The file holds contingencies of a name line, then action lines "BT" (trip branch:
+ * its name on the next line), "BT1" (likewise, and the line after the name is skipped), "GT"
+ * (trip generator), "ST" (trip compensator) and "HC" (bus name, then the Mvar at 1 pu added to
+ * its shunt), keywords in any case, each closed by a line that contains "end_contingency" or by
+ * the end of the file.
+ * -2 NULL handle (no text) or path ("varnok_run_contingencies_file: NULL argument"); -7 not
+ * loaded ("varnok_run_contingencies_file: no network loaded"); -1 NaN threshold; -5 not a
+ * readable regular file ("varnok_run_contingencies_file: cannot open file: <path>"); -6 the file
+ * could be probed but the reader could not open it ("varnok_run_contingencies_file: " and the
+ * reader's report). A file without contingencies (empty, blank lines only) runs the empty list
+ * and returns 0. */
+VARNOK_API int varnok_run_contingencies_file(VarnokContext* ctx, const char* path, double vmin,
+                                             double vmax, double max_loading_pct,
+                                             double max_drop);
+/* Studies the single outage of every element in service of the kinds selected (non-zero):
+ * branches, named "BR: <name>"; generators but the one at the slack bus, "GN: <name>";
+ * compensators, "SV: <name>"; in that order, each kind in index order. All flags 0 runs the
+ * empty list. -2 NULL handle (no text); -7 not loaded ("varnok_run_contingencies_n1: no network
+ * loaded"); -1 NaN threshold. */
+VARNOK_API int varnok_run_contingencies_n1(VarnokContext* ctx, int branches, int generators,
+                                           int svcs, double vmin, double vmax,
+                                           double max_loading_pct, double max_drop);
+
+/* Result getters. None tests whether a network is loaded. -2 NULL handle (no text); an `index`
+ * (or violation index) below 0 or not below the count gives -4 with "<function>: index out of
+ * range: <index>" and writes nothing. Names and texts are copied with their terminating zero
+ * into `buffer` of `capacity` bytes: -2 "NULL or empty name buffer" for a NULL buffer or
+ * capacity <= 0, -8 "name buffer too small for: <text>" (buffer untouched) unless capacity
+ * exceeds the length. Values are returned unconverted: voltages pu, loadings percent. */
+
+/* Number of results of the last run (0 before any run and after a load). */
+VARNOK_API int varnok_get_contingency_count(VarnokContext* ctx);
+/* Name of contingency `index`. */
+VARNOK_API int varnok_get_contingency_name(VarnokContext* ctx, int index, char* buffer,
+                                           int capacity);
+/* Through each pointer that is not NULL: 1 when the solve converged, 1 when accepted, the
+ * lowest and highest voltage of a bus not ISOLATED (pu), the highest branch loading (percent of
+ * its rating). A solve that did not converge reads 0, 0, 999.0, 0.0, 0.0. */
+VARNOK_API int varnok_get_contingency_result(VarnokContext* ctx, int index, int* converged,
+                                             int* accepted, double* min_voltage,
+                                             double* max_voltage, double* max_loading_pct);
+/* Names of the bus of the lowest voltage, of the highest voltage and of the branch of the
+ * highest loading (empty when none qualified or the solve did not converge), into each buffer
+ * that is not NULL, all of `capacity` bytes, in that order; the first copy that fails returns
+ * its status at once (earlier buffers written, later ones untouched). 0 when all NULL. */
+VARNOK_API int varnok_get_contingency_extremes(VarnokContext* ctx, int index,
+                                               char* min_voltage_bus, char* max_voltage_bus,
+                                               char* max_loading_branch, int capacity);
+/* Number of violation texts of contingency `index`. */
+VARNOK_API int varnok_get_contingency_violation_count(VarnokContext* ctx, int index);
+/* Violation text `violation` of contingency `index` (the index is tested first). */
+VARNOK_API int varnok_get_contingency_violation(VarnokContext* ctx, int index, int violation,
+                                                char* buffer, int capacity);
+
 /* ---- Reports ---------------------------------------------------------------------------- */
 
 /* Each report writes the state that the network holds at the time of the call (no solve) to the

@@ -1,0 +1,128 @@
+// Reading a contingency file line by line: name lines, action lines and their operand lines.
+#include "studies/ContingencyFileParser.h"
+
+#include <cstddef>
+#include <fstream>
+#include <istream>
+#include <stdexcept>
+
+namespace varnok {
+
+namespace {
+
+constexpr const char* kTrimmed = " \t\n\r";
+constexpr const char* kTerminator = "end_contingency";
+
+void write(std::ostream* log, const std::string& a, const std::string& b) {
+    if (log) *log << a << b << "\n";
+}
+
+// Only the ASCII letters a to z are upper-cased: the keywords are ASCII, and a byte above 0x7F
+// must not turn into a letter under some locale.
+std::string ascii_upper(std::string text) {
+    for (char& c : text)
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    return text;
+}
+
+// The next line that is not blank after trimming, trimmed; false at the end of the file.
+bool next_non_blank(std::istream& in, std::string& trimmed) {
+    std::string line;
+    while (std::getline(in, line)) {
+        trimmed = trim(line);
+        if (!trimmed.empty()) return true;
+    }
+    return false;
+}
+
+// The "HC" compensation: the standard conversion, which skips leading white space, reads the
+// longest number and ignores what follows (a unit, say). False for a line that does not begin
+// with a number or whose number is out of the range of a double.
+bool compensation_value(const std::string& text, double& value) {
+    try {
+        value = std::stod(text);
+        return true;
+    } catch (const std::invalid_argument&) {
+    } catch (const std::out_of_range&) {
+    }
+    return false;
+}
+
+// Reads the operand lines of `keyword` and appends its step. False when the file ended before
+// the step was complete: the step is dropped and so is the rest of the contingency.
+bool read_step(std::istream& in, const std::string& keyword, Contingency& contingency,
+               std::ostream* log) {
+    std::string name;
+    if (!std::getline(in, name)) return false;
+    name = trim(name);
+    if (keyword == "HC") {
+        std::string line;
+        if (!std::getline(in, line)) return false;
+        line = trim(line);
+        double value = 0.0;
+        if (!compensation_value(line, value)) {
+            write(log, " invalid HC compensation value: ", line);
+            return true;
+        }
+        contingency.steps.push_back({ContingencyStep::SHUNT_COMPENSATION, name, value});
+        return true;
+    }
+    const int kind = keyword == "GT"   ? ContingencyStep::TRIP_GENERATOR
+                     : keyword == "ST" ? ContingencyStep::TRIP_SVC
+                                       : ContingencyStep::TRIP_BRANCH;
+    contingency.steps.push_back({kind, name, 0.0});
+    if (keyword == "BT1") {
+        // The line after a "BT1" branch name is discarded unread, a terminator included; at the
+        // end of the file the next read ends the contingency.
+        std::string discarded;
+        std::getline(in, discarded);
+    }
+    return true;
+}
+
+bool is_keyword(const std::string& word) {
+    return word == "BT" || word == "BT1" || word == "GT" || word == "ST" || word == "HC";
+}
+
+// The body of one contingency, up to its terminator or the end of the file.
+void read_body(std::istream& in, Contingency& contingency, std::ostream* log) {
+    std::string action;
+    while (next_non_blank(in, action)) {
+        if (action.find(kTerminator) != std::string::npos) return;
+        const std::string keyword = ascii_upper(action);
+        if (!is_keyword(keyword)) {
+            write(log, " unknown contingency action: ", action);
+            continue;
+        }
+        if (!read_step(in, keyword, contingency, log)) return;
+    }
+}
+
+}  // namespace
+
+std::string trim(const std::string& text) {
+    const std::size_t first = text.find_first_not_of(kTrimmed);
+    if (first == std::string::npos) return std::string();
+    const std::size_t last = text.find_last_not_of(kTrimmed);
+    return text.substr(first, last - first + 1);
+}
+
+std::vector<Contingency> ContingencyFileParser::parse(const std::string& path,
+                                                      std::ostream* log) const {
+    std::vector<Contingency> list;
+    std::ifstream in(path);
+    if (!in.is_open()) {
+        write(log, " Cannot open contingency file: ", path);
+        return list;
+    }
+    std::string name;
+    while (next_non_blank(in, name)) {
+        Contingency contingency;
+        contingency.name = name;
+        read_body(in, contingency, log);
+        list.push_back(std::move(contingency));
+    }
+    return list;
+}
+
+}  // namespace varnok
