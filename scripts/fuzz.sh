@@ -39,3 +39,6 @@ fuzz fuzz_dump_roundtrip '*.txt' tests/data "$cases"
 
 # The diagram renderer: the shipped template and the templates of the tests.
 fuzz fuzz_diagram_renderer '*.svg' examples tests/data
+
+# The contingency reader: the repository's contingency files.
+fuzz fuzz_contingency_reader '*.ctg' tests/data/contingency
