@@ -1,52 +1,34 @@
 // Any byte sequence is read into a contingency list without a crash, hang or leak, and every
 // list that comes out can be studied on a small network without one either.
-#include <unistd.h>
-
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 #include <sstream>
 #include <string>
+#include <vector>
 
+#include "fuzz_files.h"
 #include "studies/ContingencyAnalysis.h"
 #include "studies/ContingencyFileParser.h"
+#include "tests/powerflow/network_builders.h"
 
 namespace {
 
 std::string input_path;
 
-void remove_input() {
-    if (!input_path.empty()) std::remove(input_path.c_str());
-}
-
 // Two buses and a line, a unit at each; the names a fuzzed file can hit by luck.
 varnok::Network two_buses() {
-    varnok::Network net;
-    for (const char* name : {"B1", "B2"}) {
-        varnok::Bus bus;
-        bus.name = name;
-        net.add_bus(bus);
-    }
-    net.buses[0].type = net.buses[0].type_init = varnok::SLACK;
-    net.buses[1].p_load = 0.5;
+    using namespace varnok;
+    Network net;
+    add_plain_bus(net, "B1", SLACK);
+    add_plain_bus(net, "B2", PQ, 0.5);
     net.slack_bus = 0;
-    varnok::Branch line;
-    line.name = "L";
-    line.from = 0;
-    line.to = 1;
-    line.b_from = line.b_to = -10.0;
-    line.rating = 1.0;
-    net.add_branch(line);
+    net.add_branch(reactance("L", 0, 1, 0.1));
+    net.branches[0].rating = 1.0;
     for (int b = 0; b < 2; ++b) {
-        varnok::Generator gen;
-        gen.name = b == 0 ? "G1" : "G2";
-        gen.bus = gen.reg_bus = b;
-        gen.p = 0.2;
+        Generator& gen = net.generators[add_unit(net, b == 0 ? "G1" : "G2", b, GEN_PQ, 0.2, 0.0)];
         gen.p_max = 1.0;
         gen.has_p_limits = true;
         gen.participation = 1.0;
-        net.buses[b].gen = net.add_generator(gen);
     }
     return net;
 }
@@ -54,21 +36,12 @@ varnok::Network two_buses() {
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    char name[] = "/tmp/varnok_fuzz_ctg_XXXXXX";
-    const int fd = mkstemp(name);
-    if (fd < 0) std::abort();
-    close(fd);
-    input_path = name;
-    std::atexit(remove_input);
+    input_path = fuzz::temp_file();
     return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    FILE* file = std::fopen(input_path.c_str(), "wb");
-    if (!file) std::abort();
-    if (size > 0 && std::fwrite(data, 1, size, file) != size) std::abort();
-    std::fclose(file);
-
+    fuzz::write_file(input_path, data, size);
     std::ostringstream log;
     const std::vector<varnok::Contingency> list =
         varnok::ContingencyFileParser().parse(input_path, &log);

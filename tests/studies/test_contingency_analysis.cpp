@@ -74,22 +74,16 @@ void expect_same_snapshot(const Snapshot& got, const Snapshot& want) {
     EXPECT_EQ(got.pst_pos, want.pst_pos);
 }
 
-Generator dispatchable(const std::string& name, int bus, int mode, double p, double v_set,
-                       double p_max) {
-    Generator gen;
-    gen.name = name;
-    gen.bus = gen.reg_bus = bus;
-    gen.mode = mode;
-    gen.p = p;
-    gen.v_set = v_set;
-    gen.q_min = -9.0;
-    gen.q_max = 9.0;
+// Active limits 0 to p_max and participation 1: the unit takes part in redispatch.
+void make_dispatchable(Generator& gen, double p_max) {
     gen.p_min = 0.0;
     gen.p_max = p_max;
     gen.has_p_limits = true;
     gen.participation = 1.0;
-    return gen;
 }
+
+// Thresholds that some buses and branches of Feeder violate.
+constexpr Thresholds kLoose{0.97, 1.03, 60.0, 0.02};
 
 // S the slack (GS, no active limits), A held at 1.0 pu by GA (dispatchable), B a load, C a
 // load with a fixed-output unit GC (dispatchable up to 0.5 pu) reached only through LBC, D
@@ -98,7 +92,6 @@ struct Feeder {
     Network net;
     SolverParams params;
     ContingencyAnalysis analysis;
-    Thresholds loose{0.97, 1.03, 60.0, 0.02};
 
     Feeder() {
         add_plain_bus(net, "S", SLACK);
@@ -117,12 +110,10 @@ struct Feeder {
         const double ratings[] = {1.0, 1.0, 0.5, 0.0, 0.3, 0.2};
         for (int k = 0; k < 6; ++k) net.branches[k].rating = ratings[k];
         add_unit(net, "GS", 0, GEN_VOLTAGE_CONTROL, 0.0, 1.02);
-        for (const Generator& gen : {dispatchable("GA", 1, GEN_VOLTAGE_CONTROL, 0.5, 1.0, 2.0),
-                                     dispatchable("GC", 3, GEN_PQ, 0.3, 0.0, 0.5),
-                                     dispatchable("GOFF", 4, GEN_PQ, 0.4, 0.0, 1.0)}) {
-            const int g = net.add_generator(gen);
-            net.buses[gen.bus].gen = g;
-        }
+        make_dispatchable(net.generators[add_unit(net, "GA", 1, GEN_VOLTAGE_CONTROL, 0.5, 1.0)],
+                          2.0);
+        make_dispatchable(net.generators[add_unit(net, "GC", 3, GEN_PQ, 0.3, 0.0)], 0.5);
+        make_dispatchable(net.generators[add_unit(net, "GOFF", 4, GEN_PQ, 0.4, 0.0)], 1.0);
         net.generators[3].status = 0;
         PowerFlowSolver solver;
         EXPECT_TRUE(solver.solve(net, params).converged);
@@ -130,7 +121,7 @@ struct Feeder {
     }
 
     std::vector<Result> run(const std::vector<Contingency>& list, std::ostream* log = nullptr,
-                            const Thresholds& t = Thresholds{0.97, 1.03, 60.0, 0.02}) {
+                            const Thresholds& t = kLoose) {
         return analysis.run(net, params, list, t.vmin, t.vmax, t.max_loading_pct, t.max_drop,
                             log);
     }
@@ -138,7 +129,7 @@ struct Feeder {
     // The outage applied by hand to a copy of the base case: `change`, then pruning, a fresh
     // solve from the base voltages and the screens.
     Result by_hand(const std::function<void(Network&)>& change,
-                   const Thresholds& t = Thresholds{0.97, 1.03, 60.0, 0.02}) const {
+                   const Thresholds& t = kLoose) const {
         Network copy = net;
         change(copy);
         copy.prune_islands();
