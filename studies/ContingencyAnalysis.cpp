@@ -25,6 +25,34 @@ bool valid_index(int index, std::size_t count) {
     return index >= 0 && static_cast<std::size_t>(index) < count;
 }
 
+// The snapshot writers cover the elements that exist now and in the snapshot (the same ones
+// within a run), so that a snapshot of another network cannot write out of bounds.
+std::size_t common_count(std::size_t elements, std::size_t saved) {
+    return std::min(elements, saved);
+}
+
+void put_voltage(Bus& bus, const ContingencyAnalysis::NetworkSnapshot& s, std::size_t i) {
+    bus.v = s.bus_v[i];
+    bus.angle = s.bus_angle[i];
+}
+
+// Ratio, shift and series admittance: what tap changers and phase shifters move.
+void put_series_terms(Branch& br, const ContingencyAnalysis::NetworkSnapshot& s, std::size_t i) {
+    br.ratio = s.branch_ratio[i];
+    br.shift = s.branch_shift[i];
+    br.g_from = s.branch_g_from[i];
+    br.b_from = s.branch_b_from[i];
+    br.g_to = s.branch_g_to[i];
+    br.b_to = s.branch_b_to[i];
+}
+
+void put_positions(Network& network, const ContingencyAnalysis::NetworkSnapshot& s) {
+    const std::size_t n_tap = common_count(network.tap_regulators.size(), s.tap_pos.size());
+    for (std::size_t i = 0; i < n_tap; ++i) network.tap_regulators[i].pos = s.tap_pos[i];
+    const std::size_t n_pst = common_count(network.phase_shifters.size(), s.pst_pos.size());
+    for (std::size_t i = 0; i < n_pst; ++i) network.phase_shifters[i].pos = s.pst_pos[i];
+}
+
 // Puts the saved state back when it leaves scope, however the run ends.
 class RestoreOnExit {
 public:
@@ -124,38 +152,6 @@ ContingencyAnalysis::NetworkSnapshot ContingencyAnalysis::save(const Network& ne
     for (const PhaseShifter& pst : network.phase_shifters) s.pst_pos.push_back(pst.pos);
     return s;
 }
-
-// Both writers cover the elements that exist now and in the snapshot (the same ones within a
-// run), so that a snapshot of another network cannot write out of bounds.
-namespace {
-
-std::size_t common_count(std::size_t elements, std::size_t saved) {
-    return std::min(elements, saved);
-}
-
-void put_voltage(Bus& bus, const ContingencyAnalysis::NetworkSnapshot& s, std::size_t i) {
-    bus.v = s.bus_v[i];
-    bus.angle = s.bus_angle[i];
-}
-
-// Ratio, shift and series admittance: what tap changers and phase shifters move.
-void put_series_terms(Branch& br, const ContingencyAnalysis::NetworkSnapshot& s, std::size_t i) {
-    br.ratio = s.branch_ratio[i];
-    br.shift = s.branch_shift[i];
-    br.g_from = s.branch_g_from[i];
-    br.b_from = s.branch_b_from[i];
-    br.g_to = s.branch_g_to[i];
-    br.b_to = s.branch_b_to[i];
-}
-
-void put_positions(Network& network, const ContingencyAnalysis::NetworkSnapshot& s) {
-    const std::size_t n_tap = common_count(network.tap_regulators.size(), s.tap_pos.size());
-    for (std::size_t i = 0; i < n_tap; ++i) network.tap_regulators[i].pos = s.tap_pos[i];
-    const std::size_t n_pst = common_count(network.phase_shifters.size(), s.pst_pos.size());
-    for (std::size_t i = 0; i < n_pst; ++i) network.phase_shifters[i].pos = s.pst_pos[i];
-}
-
-}  // namespace
 
 void ContingencyAnalysis::restore(Network& network, const NetworkSnapshot& s) const {
     const std::size_t n_bus = common_count(network.buses.size(), s.bus_v.size());
