@@ -6,6 +6,8 @@
 #include <istream>
 #include <stdexcept>
 
+#include "network/NumberText.h"
+
 namespace varnok {
 
 namespace {
@@ -35,12 +37,13 @@ bool next_non_blank(std::istream& in, std::string& trimmed) {
     return false;
 }
 
-// The "HC" compensation: the standard conversion, which skips leading white space, reads the
-// longest number and ignores what follows (a unit, say). False for a line that does not begin
-// with a number or whose number is out of the range of a double.
+// The "HC" compensation: the standard conversion (in the C locale, as the input reader reads),
+// which skips leading white space, reads the longest number and ignores what follows (a unit,
+// say). False for a line that does not begin with a number or whose number is out of the range
+// of a double.
 bool compensation_value(const std::string& text, double& value) {
     try {
-        value = std::stod(text);
+        value = parse_real(text);
         return true;
     } catch (const std::invalid_argument&) {
     } catch (const std::out_of_range&) {

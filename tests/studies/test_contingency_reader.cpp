@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "comma_locale.h"
 #include "network/reader_fixture.h"
 #include "powerflow/network_builders.h"
 #include "studies/ContingencyAnalysis.h"
@@ -120,6 +121,16 @@ TEST(ContingencyReader, FilesGiveTheirListsAndMessages) {
         // Without a stream the list is the same.
         expect_same(ContingencyFileParser().parse(file.path(), nullptr), c.list);
     }
+}
+
+TEST(ContingencyReader, CompensationReadsTheDecimalPointUnderAHostLocale) {
+    test_support::CommaLocale comma;
+    if (!comma.active()) GTEST_SKIP() << test_support::CommaLocale::skip_reason();
+    TempFile file("c\nHC\nB1\n-25.5 Mvar\n");
+    const std::vector<Contingency> list = ContingencyFileParser().parse(file.path(), nullptr);
+    ASSERT_EQ(list.size(), 1u);
+    ASSERT_EQ(list[0].steps.size(), 1u);
+    EXPECT_EQ(list[0].steps[0].value, -25.5);
 }
 
 TEST(ContingencyReader, FileThatCannotBeOpened) {
