@@ -93,7 +93,6 @@ TEST(ContingencyExports, BeforeALoad) {
 
 TEST(ContingencyExports, FileRunStoresTheReportsOfTheReaderThenOfTheRun) {
     Handle h;
-    varnok_set_option(h.ctx, VARNOK_OPT_SBASE, 1.0);  // results take no base power
     EXPECT_EQ(h.run_file("list.ctg"), 4);
     EXPECT_EQ(h.names(),
               (std::vector<std::string>{"trip LSA", "unknown names", "odd action", "slack"}));
@@ -130,6 +129,13 @@ TEST(ContingencyExports, FileRunStoresTheReportsOfTheReaderThenOfTheRun) {
     EXPECT_EQ(slack[0], base[0]);
     EXPECT_EQ(slack[2], base[2]);
     EXPECT_GT(compensated[0], base[0]);
+    // Results are read back unconverted, whatever base power option 0 holds.
+    ASSERT_EQ(varnok_set_option(h.ctx, VARNOK_OPT_SBASE, 1000.0), VARNOK_OK);
+    double again[3];
+    varnok_get_contingency_result(h.ctx, 1, nullptr, nullptr, &again[0], &again[1], &again[2]);
+    EXPECT_EQ(again[0], base[0]);
+    EXPECT_EQ(again[1], base[1]);
+    EXPECT_EQ(again[2], base[2]);
 
     // A second run replaces every result; one without reports keeps the last error.
     varnok_clear_last_error(h.ctx);
