@@ -283,8 +283,10 @@ VARNOK_API int varnok_connect_svc(VarnokContext* ctx, const char* svc);
 VARNOK_API int varnok_set_generator_voltage(VarnokContext* ctx, const char* generator,
                                             double v_set_pu);
 /* Holds the generator at a reactive output of `q_mvar` as at a reactive limit, in or out of
- * service; a unit with a voltage setpoint returns to voltage control in a later solve when its
- * bus voltage rises more than 1e-4 pu above the setpoint. */
+ * service; a unit in service no longer controls its bus's voltage (the bus becomes PQ, also the
+ * slack bus), a unit out of service leaves its bus's type alone. With the reactive-limit control
+ * active, a unit with a voltage setpoint returns to voltage control in a later solve when its bus
+ * voltage rises more than 1e-4 pu above the setpoint. */
 VARNOK_API int varnok_set_generator_pq(VarnokContext* ctx, const char* generator, double q_mvar);
 /* Changes the generator's active output by `delta_p_mw`, cut at its active limits; only the
  * change made joins the imbalance. -1 "varnok_change_generation: generator not in operation: "

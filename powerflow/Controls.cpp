@@ -81,6 +81,15 @@ void match_state_to_network(const Network& network, std::vector<double>& v,
 
 }  // namespace
 
+// The bus loses its voltage equation to its reactive one, the slack bus included: a unit held
+// at a fixed output no longer holds the voltage, and the bus's reactive mismatch must enter the
+// Newton system. The slack bus keeps its replaced active row (Network::slack_bus stays).
+void hold_reactive_output(Network& network, Generator& gen, int mode, double q) {
+    gen.mode = mode;
+    gen.q = q;
+    set_bus_type(network, gen.bus, PQ);
+}
+
 bool PowerFlowSolver::check_reactive_limits(Network& network, const SolverParams& params,
                                             std::ostream* log,
                                             LimitSwitchObserver on_limit_switch) {
@@ -96,17 +105,13 @@ bool PowerFlowSolver::check_reactive_limits(Network& network, const SolverParams
             log_line(log, "  Gener {:<20s} : Q = {:7.1f} > Qmax = {:7.1f}. Switched to PQ type\n",
                      gen.name, gen.q * base, gen.q_max * base);
             notify(on_limit_switch, gen.name, gen.q * base, gen.q_max * base, true);
-            gen.mode = GEN_AT_QMAX;
-            gen.q = gen.q_max;
-            set_bus_type(network, gen.bus, PQ);
+            hold_reactive_output(network, gen, GEN_AT_QMAX, gen.q_max);
             changed = true;
         } else if (gen.q < gen.q_min - tol) {
             log_line(log, "  Gener {:<20s} : Q = {:7.1f} < Qmin = {:7.1f}. Switched to PQ type\n",
                      gen.name, gen.q * base, gen.q_min * base);
             notify(on_limit_switch, gen.name, gen.q * base, gen.q_min * base, false);
-            gen.mode = GEN_AT_QMIN;
-            gen.q = gen.q_min;
-            set_bus_type(network, gen.bus, PQ);
+            hold_reactive_output(network, gen, GEN_AT_QMIN, gen.q_min);
             changed = true;
         }
     }

@@ -36,6 +36,12 @@ using IterationObserver = std::function<void(int iteration, double max_p_mw, dou
 using LimitSwitchObserver =
     std::function<void(const std::string& name, double q, double limit, bool upper)>;
 
+// Holds an in-service generator at reactive output `q` (pu) in `mode` (GEN_AT_QMAX or
+// GEN_AT_QMIN) and makes its bus PQ, as the reactive-limit control does when a unit reaches a
+// limit. The control's return pass brings a unit with a voltage setpoint back under voltage
+// control by its own rule.
+void hold_reactive_output(Network& network, Generator& gen, int mode, double q);
+
 class PowerFlowSolver {
 public:
     PowerFlowSolver() = default;

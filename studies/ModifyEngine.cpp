@@ -127,14 +127,22 @@ std::string ModifyEngine::set_generator_voltage(const std::string& name, double 
     return {};
 }
 
-// The unit is held at the given output as at a reactive limit; the reactive-limit control
-// returns a unit with a setpoint to voltage control when its bus rises above that setpoint.
+// The unit is held at the given output as at a reactive limit, its bus PQ: a PV bus would keep
+// the identity row for its reactive equation while the unit no longer holds the voltage, and the
+// solve could not converge. The reactive-limit control returns a unit with a setpoint to voltage
+// control when its bus rises above that setpoint. A unit out of service injects nothing, so its
+// bus keeps its type.
 std::string ModifyEngine::switch_generator_to_pq(const std::string& name, double q_mvar) {
     const int g = network.find_gen(name);
     if (g < 0) return kUnknownGenerator;
     Generator& gen = network.generators[g];
-    gen.q = q_mvar / network.sbase;
-    gen.mode = GEN_AT_QMAX;
+    const double q = q_mvar / network.sbase;
+    if (gen.status == 1) {
+        hold_reactive_output(network, gen, GEN_AT_QMAX, q);
+    } else {
+        gen.q = q;
+        gen.mode = GEN_AT_QMAX;
+    }
     return {};
 }
 

@@ -42,6 +42,8 @@ public:
 
     // Setpoints, loads and shunts.
     std::string set_generator_voltage(const std::string& name, double v_set_pu);
+    // Holds the unit at `q_mvar` as at its upper reactive limit; a unit in service leaves its
+    // bus PQ, as the reactive-limit control does.
     std::string switch_generator_to_pq(const std::string& name, double q_mvar);
     std::string change_shunt(const std::string& bus, double b_mvar);
     std::string demand_increase_bus(const std::string& bus, double p_mw, double q_mvar);

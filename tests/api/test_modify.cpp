@@ -398,4 +398,98 @@ TEST(ApplyChanges, PrunedGeneratorBusBroughtBack) {
     EXPECT_EQ(v, 1.01);
 }
 
+// ---- Fixed reactive output ------------------------------------------------------------------
+
+// Loads `path` (MW and Mvar on the file's base) into a fresh handle.
+struct Loaded : api_test::ContextHandle {
+    explicit Loaded(const std::string& path) {
+        EXPECT_EQ(varnok_load_file(ctx, path.c_str()), VARNOK_OK) << error();
+    }
+    double gen_q(int g) const {
+        double q = NAN;
+        varnok_get_generator_info(ctx, g, nullptr, nullptr, nullptr, &q, nullptr);
+        return q;
+    }
+    // What bus `bus` injects (units in service, shunts, less the load) minus what its branches
+    // in service take from it, Mvar: 0 when the bus's reactive equation holds.
+    double reactive_balance(int bus) const {
+        double v = 0.0, b_mvar = 0.0, q_shunt = 0.0, q_load = 0.0;
+        varnok_get_bus_info(ctx, bus, &v, nullptr, nullptr, nullptr);
+        varnok_get_bus_shunt(ctx, bus, &b_mvar, &q_shunt);
+        varnok_get_bus_load(ctx, bus, nullptr, &q_load);
+        double balance = b_mvar * v * v + q_shunt - q_load;
+        for (int g = 0; g < varnok_get_generator_count(ctx); ++g) {
+            int at = -1, status = 0;
+            double q = 0.0;
+            varnok_get_generator_info(ctx, g, &at, &status, nullptr, &q, nullptr);
+            if (at == bus && status == 1) balance += q;
+        }
+        for (int k = 0; k < varnok_get_branch_count(ctx); ++k) {
+            int from = -1, to = -1, status = 0;
+            varnok_get_branch_info(ctx, k, &from, &to, &status, nullptr, nullptr);
+            if (status != 1) continue;
+            double q_from = 0.0, q_to = 0.0;
+            varnok_get_branch_flow_by_index(ctx, k, nullptr, &q_from, nullptr, &q_to);
+            if (from == bus) balance -= q_from;
+            if (to == bus) balance -= q_to;  // both ends of a branch from a bus to itself
+        }
+        return balance;
+    }
+};
+
+// Every unit that controls its bus's voltage in the solved case, fixed at its solved reactive
+// output + 10 Mvar: the apply converges, the unit holds the fixed output and its bus's reactive
+// equation holds. The case files keep the reactive-limit control off, so no unit returns to
+// voltage control.
+void fix_every_voltage_controlling_unit(const char* case_name) {
+    const std::string path = std::string(VARNOK_CASES_DIR) + "/" + case_name + ".txt";
+    Loaded probe(path);
+    const int units = varnok_get_generator_count(probe.ctx);
+    int fixed = 0;
+    for (int g = 0; g < units; ++g) {
+        Loaded h(path);
+        ASSERT_EQ(varnok_solve(h.ctx), VARNOK_OK);
+        int bus = -1, status = 0, type = -1;
+        double v_set = 0.0;
+        char name[64];
+        varnok_get_generator_info(h.ctx, g, &bus, &status, nullptr, nullptr, &v_set);
+        varnok_get_generator_name(h.ctx, g, name, 64);
+        varnok_get_bus_info(h.ctx, bus, nullptr, nullptr, &type, nullptr);
+        if (status != 1 || v_set == 0.0 || (type != 1 && type != 2)) continue;
+        SCOPED_TRACE(name);
+        ++fixed;
+        const double q_fixed = h.gen_q(g) + 10.0;
+        ASSERT_EQ(varnok_set_generator_pq(h.ctx, name, q_fixed), VARNOK_OK);
+        EXPECT_EQ(varnok_apply_changes(h.ctx), VARNOK_OK);
+        EXPECT_DOUBLE_EQ(h.gen_q(g), q_fixed);
+        varnok_get_bus_info(h.ctx, bus, nullptr, nullptr, &type, nullptr);
+        EXPECT_EQ(type, 0);  // PQ
+        EXPECT_NEAR(h.reactive_balance(bus), 0.0, 1e-4);
+    }
+    EXPECT_GT(fixed, 0);
+}
+
+TEST(FixedReactiveOutput, Case30EveryVoltageControllingUnit) {
+    fix_every_voltage_controlling_unit("case30");
+}
+
+TEST(FixedReactiveOutput, Case118EveryVoltageControllingUnit) {
+    fix_every_voltage_controlling_unit("case118");
+}
+
+TEST(FixedReactiveOutput, TwoBusUnitFixedAtZero) {
+    Loaded h(std::string(VARNOK_TEST_DATA_DIR) + "/modify/two_bus.txt");
+    ASSERT_EQ(varnok_solve(h.ctx), VARNOK_OK);
+    ASSERT_EQ(varnok_set_generator_pq(h.ctx, "GB", 0.0), VARNOK_OK);
+    EXPECT_EQ(varnok_apply_changes(h.ctx), VARNOK_OK);
+    const int gb = varnok_find_generator(h.ctx, "GB");
+    const int b = varnok_find_bus(h.ctx, "B");
+    EXPECT_EQ(h.gen_q(gb), 0.0);
+    double v = NAN;
+    varnok_get_bus_info(h.ctx, b, &v, nullptr, nullptr, nullptr);
+    EXPECT_TRUE(std::isfinite(v));
+    EXPECT_LT(v, 1.0);  // the 30 Mvar of load now come over the line
+    EXPECT_NEAR(h.reactive_balance(b), 0.0, 0.1);  // the default reactive tolerance, Mvar
+}
+
 }  // namespace

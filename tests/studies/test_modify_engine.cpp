@@ -186,13 +186,29 @@ std::vector<ChangeCase> single_element_cases() {
              EXPECT_EQ(g.gen("GA").q, 30.0 / 100.0);
              EXPECT_EQ(g.gen("GA").mode, GEN_AT_QMAX);
              EXPECT_EQ(g.gen("GA").v_set, 1.02);
-             EXPECT_EQ(g.bus("A").type, PV);
+             EXPECT_EQ(g.bus("A").type, PQ);  // the unit no longer holds the voltage
+         }},
+        {"fix the reactive output of the slack unit", nothing,
+         [](ModifyEngine& e) { return e.switch_generator_to_pq("GS", 12.0); }, "", 0.0,
+         [](Grid& g) {
+             EXPECT_EQ(g.gen("GS").q, 12.0 / 100.0);
+             EXPECT_EQ(g.gen("GS").mode, GEN_AT_QMAX);
+             EXPECT_EQ(g.bus("S").type, PQ);
+             EXPECT_EQ(g.net.slack_bus, g.net.find_bus("S"));
          }},
         {"fix the reactive output of a unit out of service", nothing,
          [](ModifyEngine& e) { return e.switch_generator_to_pq("GD", -5.0); }, "", 0.0,
          [](Grid& g) {
              EXPECT_EQ(g.gen("GD").q, -5.0 / 100.0);
              EXPECT_EQ(g.gen("GD").status, 0);
+         }},
+        {"a unit out of service fixed at a PV bus leaves the bus PV",
+         [](Grid& g) { g.gen("GA").status = 0; },
+         [](ModifyEngine& e) { return e.switch_generator_to_pq("GA", 30.0); }, "", 0.0,
+         [](Grid& g) {
+             EXPECT_EQ(g.gen("GA").q, 30.0 / 100.0);
+             EXPECT_EQ(g.gen("GA").mode, GEN_AT_QMAX);
+             EXPECT_EQ(g.bus("A").type, PV);
          }},
         {"change a shunt", nothing, [](ModifyEngine& e) { return e.change_shunt("B", 20.0); }, "",
          0.0, [](Grid& g) { EXPECT_EQ(g.bus("B").b_shunt, 0.0 + 20.0 / 100.0); }},
