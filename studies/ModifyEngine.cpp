@@ -234,30 +234,28 @@ std::string ModifyEngine::gen_increase_zone(const std::string& zone, double p_mw
     double left = asked;                         // still to place, pu
     const double tolerance = 0.1 / network.sbase;  // 0.1 MW, whatever the solver's tolerance
 
-    // With factors of one sign each unfinished pass puts one more unit on a limit, so one pass
-    // more than there are members always ends; the count only guards a tolerance that is not a
-    // positive number.
+    // With factors of one sign each pass that does not finish puts one more unit on a limit in
+    // the direction of the change (a member listed twice drops out when its unit reaches the
+    // limit, leaving the rest of its share to the next pass), so one pass more than there are
+    // members always ends. The count guards a base power that is zero, negative or not a
+    // number, under which the tolerance test may never hold.
     for (std::size_t pass = 0; pass <= members.size(); ++pass) {
         double share_sum = 0.0;
         for (const ZoneBusMember& m : members)
             if (zone_unit(network, m, left)) share_sum += zone_share(m);
         if (share_sum == 0.0) break;
 
-        double total = 0.0;    // minus what this pass placed
-        double refused = 0.0;  // what the limits refused in this pass
+        double total = 0.0;  // minus what this pass placed
         for (const ZoneBusMember& m : members) {
             Generator* gen = zone_unit(network, m, left);
             if (!gen) continue;
             const double move = (left * zone_share(m)) / share_sum;
             gen->p = gen->p + move;
             total = total - move;
-            const double cut = clamp_to_active_limits(*gen);
-            total = total + cut;
-            refused += cut;
+            total = total + clamp_to_active_limits(*gen);
         }
         left = left + total;
-        // Nothing refused: what is left is rounding, and the change is placed.
-        if (std::fabs(left) <= tolerance || refused == 0.0) {
+        if (std::fabs(left) <= tolerance) {
             delta_p = delta_p - (asked - left);
             return {};
         }

@@ -492,4 +492,21 @@ TEST(FixedReactiveOutput, TwoBusUnitFixedAtZero) {
     EXPECT_NEAR(h.reactive_balance(b), 0.0, 0.1);  // the default reactive tolerance, Mvar
 }
 
+// ---- Zone generation, shunts and the outputs after an apply ----------------------------------
+
+// GB reaches its 100 MW with its first entry and drops out of its second; the rest of the
+// 400 MW goes to GC in the next pass.
+TEST(ModifyExports, ZoneGenerationWithABusListedTwicePlacesTheWholeChange) {
+    Loaded h(std::string(VARNOK_TEST_DATA_DIR) + "/modify/zone_twice.txt");
+    EXPECT_EQ(varnok_change_zone_generation(h.ctx, "Z", 400.0), VARNOK_OK);
+    EXPECT_EQ(h.error(), "");
+    double p_b = NAN, p_c = NAN;
+    varnok_get_generator_info(h.ctx, varnok_find_generator(h.ctx, "GB"), nullptr, nullptr, &p_b,
+                              nullptr, nullptr);
+    varnok_get_generator_info(h.ctx, varnok_find_generator(h.ctx, "GC"), nullptr, nullptr, &p_c,
+                              nullptr, nullptr);
+    EXPECT_NEAR(p_b, 100.0, 1e-9);
+    EXPECT_NEAR(p_c, 300.0, 1e-9);
+}
+
 }  // namespace

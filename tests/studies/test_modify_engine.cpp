@@ -4,6 +4,7 @@
 #include <functional>
 #include <limits>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -13,6 +14,7 @@
 #include "network/NumberText.h"
 #include "network/SolverParams.h"
 #include "powerflow/PowerFlow.h"
+#include "powerflow/network_builders.h"
 #include "studies/ModifyEngine.h"
 
 namespace varnok {
@@ -377,6 +379,117 @@ TEST(ModifyEngine, ZoneGenerationBeyondTheReserve) {
         EXPECT_NEAR(g.gen("GC").p * 100.0, c.gc, 1e-12);
         // the deficit falls by exactly what the units took
         EXPECT_NEAR(g.engine.delta_p, -((g.gen("GA").p - ga) + (g.gen("GC").p - gc)), 1e-15);
+    }
+}
+
+// Four units U1 to U4, each alone at its bus, outputs and limits in MW on a 100 MVA base; the
+// zone's members name the units' buses by number (0 to 3) with their active factors.
+struct ZoneUnit {
+    double p, p_min, p_max;  // MW
+};
+
+struct ZonePasses {
+    Network net;
+    SolverParams params;
+    PowerFlowSolver solver;
+    ModifyEngine engine{net, solver, params};
+
+    ZonePasses(const std::vector<ZoneUnit>& units,
+               const std::vector<std::pair<int, double>>& members) {
+        for (std::size_t i = 0; i < units.size(); ++i) {
+            const std::string name = "U" + std::to_string(i + 1);
+            const int bus = add_plain_bus(net, name, PV);
+            const int g = add_unit(net, name, bus, GEN_VOLTAGE_CONTROL, units[i].p / 100.0, 1.0);
+            net.generators[g].p_min = units[i].p_min / 100.0;
+            net.generators[g].p_max = units[i].p_max / 100.0;
+        }
+        Zone zone{"Z", {}};
+        for (const auto& [bus, factor] : members) zone.members.push_back({bus, factor, 1.0});
+        net.add_zone(zone);
+    }
+    std::vector<double> outputs_mw() const {
+        std::vector<double> mw;
+        for (const Generator& gen : net.generators) mw.push_back(gen.p * 100.0);
+        return mw;
+    }
+};
+
+// The passes go on while more than 0.1 MW is left, whichever way the last pass ended: a unit
+// cut at its limit, or a member that dropped out because an earlier entry of the same unit
+// brought it onto its limit in that pass.
+TEST(ModifyEngine, ZoneGenerationPassesGoOnUntilTheChangeIsPlaced) {
+    struct Case {
+        const char* what;
+        std::vector<ZoneUnit> units;
+        std::vector<std::pair<int, double>> members;
+        double p_mw;
+        std::vector<double> outputs;  // MW after the change
+        const char* text;
+    };
+    const std::vector<Case> cases = {
+        {"a limit reached in each of the first three passes",
+         {{0, 0, 50}, {0, 0, 110}, {0, 0, 118}, {0, 0, 1000}},
+         {{0, 1}, {1, 1}, {2, 1}, {3, 1}},
+         400.0,
+         {50, 110, 118, 122},
+         ""},
+        {"the same downwards, cut at the minimums",
+         {{100, 50, 200}, {100, -10, 200}, {100, -18, 200}, {100, -1000, 200}},
+         {{0, 1}, {1, 1}, {2, 1}, {3, 1}},
+         -400.0,
+         {50, -10, -18, -22},
+         ""},
+        {"every member on its limit by the third pass",
+         {{0, 0, 50}, {0, 0, 110}, {0, 0, 118}, {0, 0, 120}},
+         {{0, 1}, {1, 1}, {2, 1}, {3, 1}},
+         400.0,
+         {50, 110, 118, 120},
+         " Insufficient reserve. Generation change limited to 398 MW\n"},
+        {"a unit listed twice reaches its maximum exactly with its first entry",
+         {{0, 0, 100}, {0, 0, 1000}},
+         {{0, 1}, {0, 1}, {1, 2}},
+         400.0,
+         {100, 300},
+         ""},
+        {"a unit listed twice cut with its first entry",
+         {{0, 0, 80}, {0, 0, 1000}},
+         {{0, 1}, {1, 1}, {0, 1}},
+         300.0,
+         {80, 220},
+         ""},
+        {"factors that differ",
+         {{0, 0, 50}, {0, 0, 1000}},
+         {{0, 3}, {1, 1}},
+         100.0,
+         {50, 50},
+         ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ZonePasses z(c.units, c.members);
+        EXPECT_EQ(z.engine.gen_increase_zone("Z", c.p_mw), c.text);
+        const std::vector<double> mw = z.outputs_mw();
+        ASSERT_EQ(mw.size(), c.outputs.size());
+        double placed = 0.0;
+        for (std::size_t i = 0; i < mw.size(); ++i) {
+            EXPECT_NEAR(mw[i], c.outputs[i], 1e-9) << "U" << i + 1;
+            placed += mw[i] - c.units[i].p;
+        }
+        EXPECT_NEAR(z.engine.delta_p * 100.0, -placed, 1e-9);
+    }
+}
+
+// A base power that is zero, negative or not a number makes the tolerance meaningless; the
+// passes still end.
+TEST(ModifyEngine, ZoneGenerationEndsWhateverTheBasePower) {
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    for (const double sbase : {0.0, -100.0, nan}) {
+        for (const double p_mw : {0.0, 50.0, -50.0}) {
+            SCOPED_TRACE(std::to_string(sbase) + " MVA, " + std::to_string(p_mw) + " MW");
+            ZonePasses z({{10, 0, 100}, {20, 0, 100}}, {{0, 1}, {1, 1}});
+            z.net.sbase = sbase;
+            z.engine.gen_increase_zone("Z", p_mw);  // returns
+        }
     }
 }
 
