@@ -509,4 +509,47 @@ TEST(ModifyExports, ZoneGenerationWithABusListedTwicePlacesTheWholeChange) {
     EXPECT_NEAR(p_c, 300.0, 1e-9);
 }
 
+TEST(ModifyExports, ShuntChangeAddsToTheShuntAsRead) {
+    Loaded h(std::string(VARNOK_TEST_DATA_DIR) + "/modify/shunted.txt");
+    const int b = varnok_find_bus(h.ctx, "B");
+    double b_mvar = NAN, q_shunt = NAN;
+    ASSERT_EQ(varnok_get_bus_shunt(h.ctx, b, &b_mvar, &q_shunt), VARNOK_OK);
+    ASSERT_EQ(b_mvar, 12.5);
+    EXPECT_EQ(varnok_change_shunt(h.ctx, "B", 7.5), VARNOK_OK);
+    varnok_get_bus_shunt(h.ctx, b, &b_mvar, &q_shunt);
+    EXPECT_EQ(b_mvar, (12.5 / 100.0 + 7.5 / 100.0) * 100.0);
+    EXPECT_EQ(q_shunt, 3.0);
+}
+
+// An apply whose solve stops unconverged leaves every unit's output as it was before the apply
+// (but for the redispatch of the deficit): outputs from unconverged voltages would be wrong.
+TEST(ApplyChanges, UnconvergedApplyLeavesTheOutputs) {
+    Handle h;
+    // no output is recomputed inside the solve either
+    ASSERT_EQ(varnok_set_option(h.ctx, VARNOK_OPT_MISQLIM, 0.0), VARNOK_OK);
+    ASSERT_EQ(varnok_set_option(h.ctx, VARNOK_OPT_MISADJ, 0.0), VARNOK_OK);
+    ASSERT_EQ(varnok_solve(h.ctx), VARNOK_OK);
+    const int n = varnok_get_generator_count(h.ctx);
+    std::vector<double> p(n), q(n), p_after(n), q_after(n);
+    std::vector<int> status(n);
+    ASSERT_EQ(varnok_copy_generator_outputs(h.ctx, p.data(), q.data(), status.data(), n),
+              VARNOK_OK);
+
+    ASSERT_EQ(varnok_change_load(h.ctx, "B", 10.0, 5.0), VARNOK_OK);
+    ASSERT_EQ(varnok_set_option(h.ctx, VARNOK_OPT_NBITMA, 1), VARNOK_OK);
+    ASSERT_EQ(varnok_apply_changes(h.ctx), VARNOK_NOT_CONVERGED);
+    ASSERT_EQ(varnok_copy_generator_outputs(h.ctx, p_after.data(), q_after.data(), status.data(),
+                                            n),
+              VARNOK_OK);
+    for (int g = 0; g < n; ++g) {
+        SCOPED_TRACE(g);
+        EXPECT_EQ(q_after[g], q[g]);
+    }
+    const int gs = varnok_find_generator(h.ctx, "GS");
+    EXPECT_EQ(p_after[gs], p[gs]);  // the slack unit's output is not taken from the voltages
+    // the 10 MW went to GA and GC before the solve
+    const int ga = varnok_find_generator(h.ctx, "GA");
+    EXPECT_NEAR(p_after[ga], p[ga] + 5.0, 1e-9);
+}
+
 }  // namespace

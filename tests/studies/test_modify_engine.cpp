@@ -94,6 +94,13 @@ std::vector<ChangeCase> single_element_cases() {
              EXPECT_EQ(g.gen("GD").status, 0);
              EXPECT_EQ(g.bus("D").type, PQ);
          }},
+        {"trip a generator already out that still holds an output",
+         [](Grid& g) { g.gen("GD").p = 0.07; },
+         [](ModifyEngine& e) { return e.trip_generator("GD"); }, " Generator GD tripped.\n", 0.0,
+         [](Grid& g) {
+             EXPECT_EQ(g.gen("GD").status, 0);
+             EXPECT_EQ(g.gen("GD").p, 0.07);
+         }},
         {"trip any generator without a slack bus", [](Grid& g) { g.net.slack_bus = -1; },
          [](ModifyEngine& e) { return e.trip_generator("GS"); }, " Generator GS tripped.\n", 0.0,
          [](Grid& g) {
