@@ -353,8 +353,12 @@ VARNOK_API int varnok_apply_changes(VarnokContext* ctx);
  *   "loading of branch <name> = <S> > <limit> pu"        (name padded to 20, numbers %.2f;
  *                                                        S and rating x max_loading_pct / 100
  *                                                        in per unit)
- * A solve that does not converge gives the one text "divergence !". A contingency is accepted
- * when it converged without violation.
+ * A solve that does not converge gives the one text "divergence !". A step that cannot be
+ * applied as written changes nothing, and its report (below), without the leading blank and the
+ * newline, comes first among the violations, in step order: "unknown branch in contingency
+ * description : <name>" (generator, SVC, bus), "Slack generator must not be tripped !"; the
+ * contingency is still solved and screened. A contingency is accepted when every step applied
+ * and it converged without violation.
  *
  * Results stay in the handle, one per contingency in list order, until the next run that
  * completes (which replaces them all) or the next successful varnok_load_file (which empties

@@ -65,7 +65,7 @@ void study_in_stages(Network& net, const SolverParams& params, const Contingency
     ContingencyAnalysis::Result result;
     double lost = timed(stages.steps, [&] {
         result.name = c.name;
-        return analysis.apply_steps(net, c, nullptr);
+        return analysis.apply_steps(net, c, nullptr, result);
     });
     double island = 0.0;
     timed(stages.prune, [&] { net.prune_islands(nullptr, &island); });

@@ -17,10 +17,6 @@ namespace varnok {
 
 namespace {
 
-void write(std::ostream* log, const char* text, const std::string& name) {
-    if (log) *log << text << name << "\n";
-}
-
 bool valid_index(int index, std::size_t count) {
     return index >= 0 && static_cast<std::size_t>(index) < count;
 }
@@ -85,6 +81,14 @@ bool solve_fresh(Network& network, const SolverParams& params) {
 void add_violation(ContingencyAnalysis::Result& result, std::string text) {
     result.accepted = false;
     result.violations.push_back(std::move(text));
+}
+
+// A step that could not be applied: its message goes to the log with a leading blank and a
+// newline, and as it is to the violations, so that an outage mistyped in the file is never
+// reported as one the network survives.
+void unapplied_step(std::ostream* log, ContingencyAnalysis::Result& result, std::string text) {
+    if (log) *log << ' ' << text << '\n';
+    add_violation(result, std::move(text));
 }
 
 // The larger apparent power of the two ends of a branch, pu.
@@ -200,14 +204,15 @@ void ContingencyAnalysis::reset_voltages_and_taps(Network& network,
 }
 
 double ContingencyAnalysis::apply_steps(Network& network, const Contingency& contingency,
-                                        std::ostream* log) const {
+                                        std::ostream* log, Result& result) const {
     double lost = 0.0;
     for (const ContingencyStep& step : contingency.steps) {
         switch (step.kind) {
             case ContingencyStep::TRIP_BRANCH: {
                 const int b = network.find_branch(step.name);
                 if (b < 0)
-                    write(log, " unknown branch in contingency description : ", step.name);
+                    unapplied_step(log, result,
+                                   "unknown branch in contingency description : " + step.name);
                 else
                     network.branches[static_cast<std::size_t>(b)].status = 0;
                 break;
@@ -215,12 +220,13 @@ double ContingencyAnalysis::apply_steps(Network& network, const Contingency& con
             case ContingencyStep::TRIP_GENERATOR: {
                 const int g = network.find_gen(step.name);
                 if (g < 0) {
-                    write(log, " unknown generator in contingency description : ", step.name);
+                    unapplied_step(log, result,
+                                   "unknown generator in contingency description : " + step.name);
                     break;
                 }
                 Generator& gen = network.generators[static_cast<std::size_t>(g)];
                 if (gen.bus == network.slack_bus) {
-                    if (log) *log << " Slack generator must not be tripped !\n";
+                    unapplied_step(log, result, "Slack generator must not be tripped !");
                     break;
                 }
                 // Only a unit in service loses output; a second trip of it loses nothing more.
@@ -235,7 +241,8 @@ double ContingencyAnalysis::apply_steps(Network& network, const Contingency& con
             case ContingencyStep::TRIP_SVC: {
                 const int c = network.find_svc(step.name);
                 if (c < 0)
-                    write(log, " unknown SVC in contingency description : ", step.name);
+                    unapplied_step(log, result,
+                                   "unknown SVC in contingency description : " + step.name);
                 else
                     network.svcs[static_cast<std::size_t>(c)].status = 0;
                 break;
@@ -244,7 +251,8 @@ double ContingencyAnalysis::apply_steps(Network& network, const Contingency& con
                 const int b = network.find_bus(step.name);
                 // Mvar at 1 pu voltage become a per-unit susceptance; positive injects.
                 if (b < 0)
-                    write(log, " unknown bus in contingency description : ", step.name);
+                    unapplied_step(log, result,
+                                   "unknown bus in contingency description : " + step.name);
                 else
                     network.buses[static_cast<std::size_t>(b)].b_shunt +=
                         step.value / network.sbase;
@@ -322,7 +330,7 @@ std::vector<ContingencyAnalysis::Result> ContingencyAnalysis::run(
         Result result;
         result.name = contingency.name;
 
-        double lost = apply_steps(network, contingency, log);
+        double lost = apply_steps(network, contingency, log, result);
         double island_lost = 0.0;
         network.prune_islands(nullptr, &island_lost);
         lost += island_lost;

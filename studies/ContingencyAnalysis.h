@@ -81,8 +81,9 @@ public:
     // Studies the contingencies of `list` in order on `network` and returns one result each.
     // The network leaves the run in the state it entered it (the quantities of the snapshot),
     // also when an exception (memory exhaustion, a failing `log`) ends the run early. Names that
-    // the network lacks and a trip of the slack bus's generator are written to `log` (may be
-    // null) and change nothing.
+    // the network lacks and a trip of the slack bus's generator change nothing; their messages
+    // go to `log` (may be null) and to the contingency's violations, ahead of the screens' texts
+    // (or of "divergence !"), and the contingency is not accepted.
     std::vector<Result> run(Network& network, const SolverParams& params,
                             const std::vector<Contingency>& list, double vmin, double vmax,
                             double max_loading_pct, double max_drop, std::ostream* log) const;
@@ -99,8 +100,12 @@ public:
         double max_drop = 0.0;         // pu below the snapshot's voltage
     };
     // Applies the steps in order; returns the active output of the in-service generators that
-    // they tripped (pu on Network::sbase).
-    double apply_steps(Network& network, const Contingency& contingency, std::ostream* log) const;
+    // they tripped (pu on Network::sbase). A step that cannot be applied (a name the network
+    // lacks, a trip of the slack bus's generator) changes nothing, writes its message to `log`
+    // and appends it, without the leading blank and the newline, to the result's violations,
+    // which refuses the contingency.
+    double apply_steps(Network& network, const Contingency& contingency, std::ostream* log,
+                       Result& result) const;
     // Screens a converged solution: extremes and violations of the voltages, the drops against
     // the snapshot's voltages and the branch loadings. Allocates only for violation texts.
     void screen(const Network& network, const NetworkSnapshot& snapshot,

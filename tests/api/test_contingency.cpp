@@ -4,6 +4,10 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <functional>
 #include <limits>
 #include <string>
@@ -333,6 +337,110 @@ TEST(ContingencyExports, RunLeavesTheNetworkAndTheLastSolveAloneAndLoadEmptiesTh
     EXPECT_EQ(varnok_get_contingency_count(h.ctx), 1);
     EXPECT_EQ(varnok_load_file(h.ctx, (kDir + "network.txt").c_str()), VARNOK_OK);
     EXPECT_EQ(varnok_get_contingency_count(h.ctx), 0);
+}
+
+// ---- Steps that could not be applied --------------------------------------------------------
+
+// A contingency file written for one test and removed after it.
+class ContingencyFile {
+public:
+    ContingencyFile(const std::string& text, std::size_t tag) {
+        path_ = (std::filesystem::temp_directory_path() /
+                 ("varnok_unapplied_" + std::to_string(tag) + ".ctg"))
+                    .string();
+        std::ofstream(path_, std::ios::binary) << text;
+    }
+    ~ContingencyFile() { std::remove(path_.c_str()); }
+    ContingencyFile(const ContingencyFile&) = delete;
+    ContingencyFile& operator=(const ContingencyFile&) = delete;
+    const char* path() const { return path_.c_str(); }
+
+private:
+    std::string path_;
+};
+
+struct Verdict {
+    int converged;
+    int accepted;
+    std::vector<std::string> violations;
+};
+
+// Each step that names an element the network lacks, or trips the slack bus's generator, leads
+// its contingency's violations in step order and refuses it, alone or among steps that apply.
+// No threshold limits anything here, so the steps' texts are the only violations.
+TEST(ContingencyExports, StepsThatCouldNotBeAppliedRefuseTheirContingency) {
+    const std::string kBranch = "unknown branch in contingency description : ";
+    const std::string kGenerator = "unknown generator in contingency description : ";
+    const std::string kSvc = "unknown SVC in contingency description : ";
+    const std::string kBus = "unknown bus in contingency description : ";
+    const std::string kSlack = "Slack generator must not be tripped !";
+    const struct {
+        const char* what;
+        std::string file;
+        std::vector<Verdict> results;
+    } cases[] = {
+        {"unknown branch", "c\nBT\nX1\n", {{1, 0, {kBranch + "X1"}}}},
+        {"unknown branch of BT1", "c\nBT1\nX2\nend_contingency\n", {{1, 0, {kBranch + "X2"}}}},
+        {"unknown generator", "c\nGT\nG9\n", {{1, 0, {kGenerator + "G9"}}}},
+        {"slack generator", "c\ngt\nGS\n", {{1, 0, {kSlack}}}},
+        {"unknown SVC", "c\nST\nS9\n", {{1, 0, {kSvc + "S9"}}}},
+        {"unknown bus", "c\nHC\nB9\n10\n", {{1, 0, {kBus + "B9"}}}},
+        {"empty name", "c\nBT\n\n", {{1, 0, {kBranch}}}},
+        {"names are matched exactly", "c\nST\nsv1\n", {{1, 0, {kSvc + "sv1"}}}},
+        {"mixed with steps that apply, in step order",
+         "c\nBT\nLSA\nGT\nGHOST\nST\nSV1\nHC\nNOBUS\n5\nHC\nB\n5\nGT\nGS\nBT\nNOWHERE\n"
+         "end_contingency\n",
+         {{1, 0, {kGenerator + "GHOST", kBus + "NOBUS", kSlack, kBranch + "NOWHERE"}}}},
+        {"steps that apply only", "c\nBT\nLSA\nST\nSV1\nHC\nB\n5\nGT\nGA\n", {{1, 1, {}}}},
+        {"each contingency its own texts",
+         "a\nGT\nGS\nend_contingency\nb\nBT\nLSB\nend_contingency\nc\nST\nX\nST\nY\n",
+         {{1, 0, {kSlack}}, {1, 1, {}}, {1, 0, {kSvc + "X", kSvc + "Y"}}}},
+    };
+    Handle h;
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+        const auto& c = cases[i];
+        SCOPED_TRACE(c.what);
+        ContingencyFile file(c.file, i);
+        ASSERT_EQ(varnok_run_contingencies_file(h.ctx, file.path(), -kInf, kInf, kInf, kInf),
+                  static_cast<int>(c.results.size()))
+            << h.error();
+        for (std::size_t k = 0; k < c.results.size(); ++k) {
+            const int index = static_cast<int>(k);
+            int converged = -1, accepted = -1;
+            ASSERT_EQ(varnok_get_contingency_result(h.ctx, index, &converged, &accepted, nullptr,
+                                                    nullptr, nullptr),
+                      VARNOK_OK);
+            EXPECT_EQ(converged, c.results[k].converged) << k;
+            EXPECT_EQ(accepted, c.results[k].accepted) << k;
+            EXPECT_EQ(h.violations(index), c.results[k].violations) << k;
+        }
+    }
+}
+
+// The screens' texts follow the steps' texts; after a solve that does not converge,
+// "divergence !" follows them.
+TEST(ContingencyExports, StepTextsComeBeforeTheScreensAndDivergence) {
+    Handle h;
+    ContingencyFile file("c\nBT\nX1\nGT\nGS\n", 0);
+    const std::vector<std::string> steps = {"unknown branch in contingency description : X1",
+                                            "Slack generator must not be tripped !"};
+    // Every bus is above 0.5 pu.
+    ASSERT_EQ(varnok_run_contingencies_file(h.ctx, file.path(), -kInf, 0.5, kInf, kInf), 1);
+    const std::vector<std::string> screened = h.violations(0);
+    ASSERT_EQ(screened.size(), steps.size() + 4);
+    EXPECT_EQ(std::vector<std::string>(screened.begin(), screened.begin() + 2), steps);
+    for (std::size_t k = 2; k < screened.size(); ++k)
+        EXPECT_EQ(screened[k].rfind("voltage at bus ", 0), 0u) << screened[k];
+
+    varnok_set_option(h.ctx, VARNOK_OPT_NBITMA, 0);
+    ASSERT_EQ(varnok_run_contingencies_file(h.ctx, file.path(), -kInf, kInf, kInf, kInf), 1);
+    int converged = -1, accepted = -1;
+    varnok_get_contingency_result(h.ctx, 0, &converged, &accepted, nullptr, nullptr, nullptr);
+    EXPECT_EQ(converged, 0);
+    EXPECT_EQ(accepted, 0);
+    std::vector<std::string> diverged = steps;
+    diverged.push_back("divergence !");
+    EXPECT_EQ(h.violations(0), diverged);
 }
 
 }  // namespace
