@@ -1,6 +1,7 @@
 // Reading a contingency file line by line: name lines, action lines and their operand lines.
 #include "studies/ContingencyFileParser.h"
 
+#include <cmath>
 #include <cstddef>
 #include <fstream>
 #include <istream>
@@ -39,12 +40,13 @@ bool next_non_blank(std::istream& in, std::string& trimmed) {
 
 // The "HC" compensation: the standard conversion (in the C locale, as the input reader reads),
 // which skips leading white space, reads the longest number and ignores what follows (a unit,
-// say). False for a line that does not begin with a number or whose number is out of the range
-// of a double.
+// say). False for a line that does not begin with a number, whose number is out of the range
+// of a double, or that the conversion reads as an infinity or not-a-number: such a shunt would
+// make the solve diverge without a hint, or pass at the slack bus with a shunt of NaN.
 bool compensation_value(const std::string& text, double& value) {
     try {
         value = parse_real(text);
-        return true;
+        return std::isfinite(value);
     } catch (const std::invalid_argument&) {
     } catch (const std::out_of_range&) {
     }

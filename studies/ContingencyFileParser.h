@@ -18,9 +18,9 @@ namespace varnok {
 class ContingencyFileParser {
 public:
     // The contingencies of the file at `path`, in file order. Problems of content (an unknown
-    // action, an "HC" value that is not a number) are written to `log` when it is not null and
-    // reading goes on; a file that cannot be opened gives its message and an empty list. Only
-    // memory exhaustion escapes as an exception.
+    // action, an "HC" value that is not a finite number) are written to `log` when it is not
+    // null and reading goes on; a file that cannot be opened gives its message and an empty
+    // list. Only memory exhaustion escapes as an exception.
     std::vector<Contingency> parse(const std::string& path, std::ostream* log) const;
 };
 

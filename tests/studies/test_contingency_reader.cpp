@@ -96,6 +96,20 @@ TEST(ContingencyReader, FilesGiveTheirListsAndMessages) {
          " invalid HC compensation value: abc\n"
          " invalid HC compensation value: 1e999\n"
          " invalid HC compensation value: 1e-400\n"},
+        {"HC values that are not finite, in any case and with signs",
+         "c\nHC\nB1\nnan\nHC\nB2\n -NaN \nHC\nB3\n+nan(12)\nHC\nB4\ninf\nHC\nB5\n-INF Mvar\n"
+         "HC\nB6\n\t+Inf\r\nHC\nB7\ninfinity\nHC\nB8\n-InFiNiTy\nHC\nB9\n+INFINITY\nHC\nB10\n"
+         "1e308\nend_contingency\n",
+         {{"c", Steps{{HC, "B10", 1e308}}}},
+         " invalid HC compensation value: nan\n"
+         " invalid HC compensation value: -NaN\n"
+         " invalid HC compensation value: +nan(12)\n"
+         " invalid HC compensation value: inf\n"
+         " invalid HC compensation value: -INF Mvar\n"
+         " invalid HC compensation value: +Inf\n"
+         " invalid HC compensation value: infinity\n"
+         " invalid HC compensation value: -InFiNiTy\n"
+         " invalid HC compensation value: +INFINITY\n"},
         {"HC value line empty", "c\nHC\nB1\n\nend_contingency\n", {{"c", {}}},
          " invalid HC compensation value: \n"},
         {"HC operand lines are not the terminator", "c\nHC\nend_contingency\n7\n",
