@@ -69,7 +69,14 @@ int varnok_run_contingencies_file(VarnokContext* ctx, const char* path, double v
             return VARNOK_ERR_IO;
         }
         std::ostringstream log;
-        const std::vector<Contingency> list = varnok::ContingencyFileParser().parse(path, &log);
+        bool read_failed = false;
+        const std::vector<Contingency> list =
+            varnok::ContingencyFileParser().parse(path, &log, &read_failed);
+        // What was read before the error is no shorter file: nothing is studied.
+        if (read_failed) {
+            set_error(ctx, kName, ": cannot read file: ", path);
+            return VARNOK_ERR_IO;
+        }
         // An empty list with a report: the reader could not open what the probe opened.
         if (list.empty() && !log.str().empty()) {
             set_error(ctx, kName, ": ", log.str());

@@ -378,7 +378,8 @@ VARNOK_API int varnok_apply_changes(VarnokContext* ctx);
  * the end of the file.
  * -2 NULL handle (no text) or path ("varnok_run_contingencies_file: NULL argument"); -7 not
  * loaded ("varnok_run_contingencies_file: no network loaded"); -1 NaN threshold; -5 not a
- * readable regular file ("varnok_run_contingencies_file: cannot open file: <path>"); -6 the file
+ * readable regular file ("varnok_run_contingencies_file: cannot open file: <path>"), or a read
+ * that fails part way ("varnok_run_contingencies_file: cannot read file: <path>"); -6 the file
  * could be probed but the reader could not open it ("varnok_run_contingencies_file: " and the
  * reader's report). A file without contingencies (empty, blank lines only) runs the empty list
  * and returns 0. */

@@ -3,8 +3,11 @@
 
 #include <cmath>
 #include <cstddef>
+#include <exception>
 #include <fstream>
+#include <ios>
 #include <istream>
+#include <new>
 #include <stdexcept>
 
 #include "network/NumberText.h"
@@ -112,20 +115,32 @@ std::string trim(const std::string& text) {
     return text.substr(first, last - first + 1);
 }
 
-std::vector<Contingency> ContingencyFileParser::parse(const std::string& path,
-                                                      std::ostream* log) const {
+std::vector<Contingency> ContingencyFileParser::parse(const std::string& path, std::ostream* log,
+                                                      bool* read_failed) const {
+    if (read_failed) *read_failed = false;
     std::vector<Contingency> list;
     std::ifstream in(path);
     if (!in.is_open()) {
         write(log, " Cannot open contingency file: ", path);
         return list;
     }
-    std::string name;
-    while (next_non_blank(in, name)) {
-        Contingency contingency;
-        contingency.name = name;
-        read_body(in, contingency, log);
-        list.push_back(std::move(contingency));
+    // A failing read would otherwise end the lines as the end of the file does. With the bad bit
+    // raising, the stream rethrows what broke the read: the file's error, or memory exhaustion,
+    // which goes on to the caller.
+    in.exceptions(std::ios::badbit);
+    try {
+        std::string name;
+        while (next_non_blank(in, name)) {
+            Contingency contingency;
+            contingency.name = name;
+            read_body(in, contingency, log);
+            list.push_back(std::move(contingency));
+        }
+    } catch (const std::bad_alloc&) {
+        throw;
+    } catch (const std::exception&) {
+        if (!in.bad()) throw;
+        if (read_failed) *read_failed = true;
     }
     return list;
 }

@@ -11,6 +11,7 @@
 #include <functional>
 #include <limits>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "context_handle.h"
@@ -159,6 +160,27 @@ TEST(ContingencyExports, FilesThatCannotBeReadAreRefusedWithMinusFive) {
         EXPECT_EQ(h.error(), "varnok_run_contingencies_file: cannot open file: " + path);
         EXPECT_EQ(varnok_get_contingency_count(h.ctx), 4);
     }
+}
+
+// /proc/self/mem is a regular file that opens, but reading it from offset 0 fails (no page of
+// the process is mapped there).
+bool opens_but_cannot_be_read(const char* path) {
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(path, ec)) return false;
+    std::ifstream in(path);
+    std::string line;
+    return in.is_open() && !std::getline(in, line) && in.bad();
+}
+
+TEST(ContingencyExports, FileWhoseReadFailsIsRefusedAndTheResultsStay) {
+    const char* path = "/proc/self/mem";
+    if (!opens_but_cannot_be_read(path))
+        GTEST_SKIP() << path << " is not a regular file that opens and fails to read here";
+    Handle h;
+    ASSERT_EQ(h.run_n1(1, 0, 0), 4);
+    EXPECT_EQ(varnok_run_contingencies_file(h.ctx, path, 0.9, 1.1, 100, 0.1), VARNOK_ERR_IO);
+    EXPECT_EQ(h.error(), std::string("varnok_run_contingencies_file: cannot read file: ") + path);
+    EXPECT_EQ(h.names(), (std::vector<std::string>{"BR: LSA", "BR: LSB", "BR: LAB", "BR: LBC"}));
 }
 
 TEST(ContingencyExports, NaNThresholdsAreRefusedBeforeTheFileIsOpened) {

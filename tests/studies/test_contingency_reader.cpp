@@ -2,6 +2,7 @@
 // give; then trimming, a file that cannot be opened and the N-1 list.
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -153,6 +154,29 @@ TEST(ContingencyReader, FileThatCannotBeOpened) {
     EXPECT_TRUE(ContingencyFileParser().parse(path, &log).empty());
     EXPECT_EQ(log.str(), " Cannot open contingency file: /nonexistent/varnok/list.ctg\n");
     EXPECT_TRUE(ContingencyFileParser().parse(path, nullptr).empty());
+}
+
+// A read that fails (here at once: /proc/self/mem opens, but nothing is mapped at offset 0) is
+// told apart from the end of the file.
+TEST(ContingencyReader, ReadErrorIsToldApartFromTheEndOfTheFile) {
+    const std::string mem = "/proc/self/mem";
+    {
+        std::ifstream in(mem);
+        std::string line;
+        if (!in.is_open() || std::getline(in, line) || !in.bad())
+            GTEST_SKIP() << mem << " does not open and fail to read here";
+    }
+    std::ostringstream log;
+    bool failed = false;
+    EXPECT_TRUE(ContingencyFileParser().parse(mem, &log, &failed).empty());
+    EXPECT_TRUE(failed);
+    EXPECT_EQ(log.str(), "");
+    EXPECT_TRUE(ContingencyFileParser().parse(mem, nullptr).empty());
+
+    TempFile file("c\nBT\nL1\n");
+    expect_same(ContingencyFileParser().parse(file.path(), &log, &failed),
+                {{"c", Steps{{BT, "L1", 0}}}});
+    EXPECT_FALSE(failed);
 }
 
 TEST(ContingencyReader, TrimRemovesBlanksTabsAndLineEndsOnly) {
