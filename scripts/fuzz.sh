@@ -7,7 +7,11 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-60}
 build=build-fuzz
-cases=${VARNOK_CASES_DIR:-$(cd .. && pwd)/shared/cases}
+# The reference networks are among the tests' data; VARNOK_CASES_DIR names another folder of
+# them, which then seeds the input reader and the dump too.
+cases=${VARNOK_CASES_DIR:-$PWD/tests/data/cases}
+network_seeds=(tests/data)
+if [ -n "${VARNOK_CASES_DIR:-}" ]; then network_seeds+=("$VARNOK_CASES_DIR"); fi
 max_len=65536
 
 # Only the core library and the fuzz targets are built; the test programs are configured but not
@@ -33,9 +37,9 @@ fuzz() {
 }
 
 # The input reader: the repository's test networks and the small reference networks.
-fuzz fuzz_input_reader '*.txt' tests/data "$cases"
+fuzz fuzz_input_reader '*.txt' "${network_seeds[@]}"
 # The dump: what loads is dumped, the dump loads again and dumps to the same bytes.
-fuzz fuzz_dump_roundtrip '*.txt' tests/data "$cases"
+fuzz fuzz_dump_roundtrip '*.txt' "${network_seeds[@]}"
 
 # The diagram renderer: the shipped template and the templates of the tests.
 fuzz fuzz_diagram_renderer '*.svg' examples tests/data

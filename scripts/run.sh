@@ -1,9 +1,18 @@
 #!/usr/bin/env bash
-# Sets up what is missing, builds, and runs the main job: the example host on a sample network,
-# which prints its bus table and fills in its diagram (varnok_diagram.svg in the working directory).
+# Sets up what is missing, builds the library and the example host only (scripts/test.sh builds
+# the rest), and runs the main job: the host on a network, which prints its bus table and fills
+# in its diagram. It runs in the caller's working directory, so file arguments are taken from
+# there and the diagram (varnok_diagram.svg unless named) is written there.
+#
+#   run.sh [network file [diagram template [diagram output]]]
+#
+# Without arguments it solves the sample network examples/sample.txt with its template.
 set -euo pipefail
-cd "$(dirname "$0")/.."
-bash scripts/setup.sh
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release
-cmake --build build -j "$(nproc)"
-./build/examples/varnok_host "$@"
+root=$(cd "$(dirname "$0")/.." && pwd)
+bash "$root/scripts/setup.sh"
+cmake -S "$root" -B "$root/build" -G Ninja -DCMAKE_BUILD_TYPE=Release
+cmake --build "$root/build" --target varnok_host -j "$(nproc)"
+if [ $# -eq 0 ]; then
+  set -- "$root/examples/sample.txt"
+fi
+"$root/build/examples/varnok_host" "$@"

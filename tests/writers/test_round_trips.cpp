@@ -45,15 +45,18 @@ SolveResult solve(Case& c) {
     return result;
 }
 
-// The reference networks and every network file of the tests' data.
+// The reference networks and every network file of the tests' data, each once: the reference
+// networks usually lie among the tests' data.
 std::vector<std::string> network_files() {
     std::vector<std::string> files;
     for (const auto& entry : fs::directory_iterator(VARNOK_CASES_DIR))
-        if (entry.path().extension() == ".txt") files.push_back(entry.path().string());
+        if (entry.path().extension() == ".txt")
+            files.push_back(fs::weakly_canonical(entry.path()).string());
     for (const auto& entry : fs::recursive_directory_iterator(VARNOK_TEST_DATA_DIR))
         if (entry.is_regular_file() && entry.path().extension() == ".txt")
-            files.push_back(entry.path().string());
+            files.push_back(fs::weakly_canonical(entry.path()).string());
     std::sort(files.begin(), files.end());
+    files.erase(std::unique(files.begin(), files.end()), files.end());
     return files;
 }
 
