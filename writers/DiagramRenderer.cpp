@@ -167,14 +167,17 @@ void DiagramRenderer::render(const Network& network, const SolverParams& params,
     static const std::string TAG_TEXT = "</text>";
     static const std::string TAG_TSPAN = "</tspan>";
 
-    // A directory opens on Linux but fails at the first read: look ahead once, so that a
-    // template that cannot be read is refused before the output is created.
+    // Only a regular file is read: a FIFO would block the open until some writer came, and a
+    // device such as /dev/zero would fill one line without end. A regular file that opens but
+    // fails at the first read is refused too, before the output is created.
+    const std::string open_failure = "DiagramRenderer: cannot open template: " + template_path;
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(template_path, ec))
+        throw std::runtime_error(open_failure);
     std::ifstream in(template_path);
     if (in.is_open()) in.peek();
-    if (!in.is_open() || in.bad())
-        throw std::runtime_error("DiagramRenderer: cannot open template: " + template_path);
+    if (!in.is_open() || in.bad()) throw std::runtime_error(open_failure);
     // Opening the output would empty the template before a line of it was read.
-    std::error_code ec;
     if (std::filesystem::equivalent(template_path, output_path, ec))
         throw std::runtime_error("DiagramRenderer: output is the template: " + output_path);
     std::ofstream out = open_report(output_path, "DiagramRenderer: cannot open output: ");

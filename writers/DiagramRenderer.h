@@ -14,9 +14,10 @@ class DiagramRenderer {
 public:
     // Fills `template_path` into `output_path`, powers in MW and Mvar on params.sbase. Throws a
     // runtime error, before the output is touched, "DiagramRenderer: cannot open template: <path>"
-    // when the template does not open or cannot be read (a directory) and "DiagramRenderer:
-    // output is the template: <output path>" when both name one file; then "DiagramRenderer:
-    // cannot open output: <path>", "DiagramRenderer: cannot read template: <path>" or
+    // when the template is not a regular file once links are followed (missing, a directory, a
+    // FIFO, a device), does not open or cannot be read, and "DiagramRenderer: output is the
+    // template: <output path>" when both name one file; then "DiagramRenderer: cannot open
+    // output: <path>", "DiagramRenderer: cannot read template: <path>" or
     // "DiagramRenderer: cannot write file: <path>", the output then holding the lines so far.
     void render(const Network& network, const SolverParams& params,
                 const std::string& template_path, const std::string& output_path) const;

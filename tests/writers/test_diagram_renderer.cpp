@@ -8,8 +8,12 @@
 #include <iterator>
 #include <stdexcept>
 #include <string>
+#include <thread>
+#include <utility>
 #include <vector>
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "powerflow/network_builders.h"
@@ -212,6 +216,69 @@ TEST_F(DiagramFiles, UnreadableTemplateLeavesNoOutput) {
         EXPECT_EQ(render_error(Network{}, tmpl, path("out.svg")),
                   "DiagramRenderer: cannot open template: " + tmpl);
         EXPECT_FALSE(fs::exists(path("out.svg")));
+    }
+}
+
+// Plays the writer of a FIFO for the length of a test: it offers one template line, so that a
+// render that opened the FIFO would read it and end instead of waiting for a writer for ever.
+// Its own end opens once some reader has the FIFO open; on leaving, the test opens a reader that
+// does not wait, so that the writer is released when no render opened the FIFO either.
+class FifoWriter {
+public:
+    explicit FifoWriter(std::string path)
+        : path_(std::move(path)), writer_([this] {
+              const int fd = ::open(path_.c_str(), O_WRONLY);
+              if (fd < 0) return;
+              const char line[] = "<text>%AN1</text>\n";
+              [[maybe_unused]] const ssize_t written = ::write(fd, line, sizeof line - 1);
+              ::close(fd);
+          }) {}
+    ~FifoWriter() {
+        const int reader = ::open(path_.c_str(), O_RDONLY | O_NONBLOCK);
+        writer_.join();
+        if (reader >= 0) ::close(reader);
+    }
+    FifoWriter(const FifoWriter&) = delete;
+    FifoWriter& operator=(const FifoWriter&) = delete;
+
+private:
+    std::string path_;
+    std::thread writer_;
+};
+
+// Neither a device that reads without end, nor a directory, nor a FIFO, whether named directly or
+// through a link: each is refused before the output is opened, so an earlier output keeps its
+// bytes. A link to a regular template is followed and rendered.
+TEST_F(DiagramFiles, TemplateThatIsNoRegularFileLeavesTheOutputAlone) {
+    const std::string out = path("out.svg"), earlier = "<text>earlier</text>\n";
+    fs::create_directory(path("dir"));
+    fs::create_directory_symlink(path("dir"), path("dir-link"));
+    fs::create_symlink("/dev/zero", path("zero-link"));
+    const std::vector<std::string> templates = {"/dev/zero", path("zero-link"), path("dir"),
+                                          path("dir-link")};
+    for (const std::string& tmpl : templates) {
+        write_file(out, earlier);
+        EXPECT_EQ(render_error(letters_network(), tmpl, out),
+                  "DiagramRenderer: cannot open template: " + tmpl);
+        EXPECT_EQ(read_file(out), earlier) << tmpl;
+    }
+
+    write_file(path("t.svg"), "<text>%AN3</text>\n");
+    fs::create_symlink(path("t.svg"), path("t-link.svg"));
+    DiagramRenderer().render(letters_network(), SolverParams{}, path("t-link.svg"), out);
+    EXPECT_EQ(read_file(out), "<text>0.98765</text>\n");
+}
+
+TEST_F(DiagramFiles, FifoTemplateIsRefusedWithoutWaitingForAWriter) {
+    const std::string fifo = path("t.fifo"), out = path("out.svg");
+    if (::mkfifo(fifo.c_str(), 0600) != 0) GTEST_SKIP() << "no FIFO in " << fifo;
+    fs::create_symlink(fifo, path("fifo-link"));
+    for (const std::string& tmpl : {fifo, path("fifo-link")}) {
+        write_file(out, "<text>earlier</text>\n");
+        const FifoWriter writer(fifo);
+        EXPECT_EQ(render_error(letters_network(), tmpl, out),
+                  "DiagramRenderer: cannot open template: " + tmpl);
+        EXPECT_EQ(read_file(out), "<text>earlier</text>\n") << tmpl;
     }
 }
 
