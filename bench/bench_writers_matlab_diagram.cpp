@@ -3,7 +3,8 @@
 //
 // Each writer's whole run comes with a split whose pieces add up to it:
 //   script:  formatting (the same script written to /dev/null) + writing the file (the rest);
-//   diagram: resolving every placeholder alone + copying the same template without placeholders
+//   diagram: resolving every placeholder alone (with the tap changers' index built once, as a
+//            render does) + copying the same template without placeholders
 //            + finding the placeholders in the lines (the rest).
 // The diagram's template has one line per bus voltage and angle, per branch flow, loading and tap
 // position and per generator output: the values a full single-line diagram of the network would
@@ -164,8 +165,9 @@ int main(int argc, char** argv) {
             time_ms([&] { renderer.render(net, params, filled_template, diagram); }, runs);
         const Timing resolving = time_ms(
             [&] {
+                const std::vector<int> first_tap = first_tap_changers(net);
                 for (const std::string& p : placeholders)
-                    renderer.resolve_placeholder(net, params, p);
+                    renderer.resolve_placeholder(net, params, p, first_tap);
             },
             runs);
         const Timing copying =

@@ -84,18 +84,37 @@ std::string end_flow(const Network& network, const std::string& argument, double
     return fmt::format("{:.1f}", base * value);
 }
 
-// "J": the position (index into its ratio table) of the branch's first tap changer.
-std::string tap_position(const Network& network, int branch) {
-    for (const TapRegulator& tap : network.tap_regulators)
-        if (tap.branch == branch) return fmt::format("{}", tap.pos);
-    return kUnknown;
+// "J": the position (index into its ratio table) of the branch's first tap changer, found in
+// the index of first tap changers.
+std::string tap_position(const Network& network, const std::vector<int>& first_tap, int branch) {
+    if (static_cast<std::size_t>(branch) >= first_tap.size()) return kUnknown;
+    return shown(network.tap_regulators, first_tap[static_cast<std::size_t>(branch)],
+                 [](const TapRegulator& tap) { return fmt::format("{}", tap.pos); });
 }
 
 }  // namespace
 
+std::vector<int> first_tap_changers(const Network& network) {
+    std::vector<int> first(network.branches.size(), -1);
+    // from the last tap changer to the first, so that the first of a branch is the one kept
+    for (std::size_t i = network.tap_regulators.size(); i-- > 0;) {
+        const int branch = network.tap_regulators[i].branch;
+        if (branch >= 0 && static_cast<std::size_t>(branch) < first.size())
+            first[static_cast<std::size_t>(branch)] = static_cast<int>(i);
+    }
+    return first;
+}
+
 std::string DiagramRenderer::resolve_placeholder(const Network& network,
                                                  const SolverParams& params,
                                                  const std::string& placeholder) const {
+    return resolve_placeholder(network, params, placeholder, first_tap_changers(network));
+}
+
+std::string DiagramRenderer::resolve_placeholder(const Network& network,
+                                                 const SolverParams& params,
+                                                 const std::string& placeholder,
+                                                 const std::vector<int>& first_tap) const {
     if (placeholder.size() < 3) return kUnknown;
     const char letter = placeholder[1];
     const std::string name = without_leading_blanks(placeholder, 2);
@@ -134,7 +153,7 @@ std::string DiagramRenderer::resolve_placeholder(const Network& network,
     case 'J': {
         const int branch = network.find_branch(name);
         return shown(network.branches, branch,
-                     [&](const Branch&) { return tap_position(network, branch); });
+                     [&](const Branch&) { return tap_position(network, first_tap, branch); });
     }
     case 'K':
         return shown(network.generators, network.find_gen(name), [&](const Generator& gen) {
@@ -181,6 +200,7 @@ void DiagramRenderer::render(const Network& network, const SolverParams& params,
     if (std::filesystem::equivalent(template_path, output_path, ec))
         throw std::runtime_error("DiagramRenderer: output is the template: " + output_path);
     std::ofstream out = open_report(output_path, "DiagramRenderer: cannot open output: ");
+    const std::vector<int> first_tap = first_tap_changers(network);
 
     std::string line, placeholder;  // reused from line to line
     while (std::getline(in, line)) {
@@ -196,7 +216,7 @@ void DiagramRenderer::render(const Network& network, const SolverParams& params,
         }
         out.write(line.data(), static_cast<std::streamsize>(p));
         placeholder.assign(line, p, e - p);
-        out << resolve_placeholder(network, params, placeholder);
+        out << resolve_placeholder(network, params, placeholder, first_tap);
         out.write(line.data() + e, static_cast<std::streamsize>(line.size() - e));
         out << '\n';
     }

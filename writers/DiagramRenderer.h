@@ -4,6 +4,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "network/Network.h"
 #include "network/SolverParams.h"
@@ -26,6 +27,15 @@ public:
     // element of its argument, "unknown" when there is none.
     std::string resolve_placeholder(const Network& network, const SolverParams& params,
                                     const std::string& placeholder) const;
+    // The same text, with "J" finding its branch's tap changer in `first_tap`, the
+    // first_tap_changers of the network, which a render builds once for all its placeholders.
+    std::string resolve_placeholder(const Network& network, const SolverParams& params,
+                                    const std::string& placeholder,
+                                    const std::vector<int>& first_tap) const;
 };
+
+// Entry i is the index of the first tap changer (in network order) of branch i, -1 for a branch
+// without one.
+std::vector<int> first_tap_changers(const Network& network);
 
 }  // namespace varnok

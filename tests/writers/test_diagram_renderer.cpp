@@ -90,10 +90,14 @@ Network letters_network() {
     net.add_branch(rated(reactance("NO-RATING", 0, 1, 0.1), 0.0));
     net.add_branch(rated(reactance("DEAD-LINE", 3, 4, 0.1), 1.0));
     net.add_branch(rated(reactance("TAPPED", 0, 2, 0.1), 1.0));
-    TapRegulator tap;
-    tap.branch = 4;
-    tap.pos = 0;
-    net.tap_regulators.push_back(tap);
+    net.add_branch(rated(reactance("TWICE", 0, 2, 0.1), 1.0));
+    // "J" shows the first tap changer of a branch; those of no branch are passed over
+    for (const auto& [branch, pos] : {std::pair{4, 0}, {-1, 9}, {99, 9}, {5, 3}, {4, 7}, {5, 5}}) {
+        TapRegulator tap;
+        tap.branch = branch;
+        tap.pos = pos;
+        net.tap_regulators.push_back(tap);
+    }
 
     add_unit(net, "G1", 0, GEN_PQ, 1.5, 0.0);
     net.generators.back().q = 0.3;
@@ -142,6 +146,7 @@ const std::vector<Case> kCases = {
     {"<text>%GG-1</text>", "<text>50.0</text>"},
     {"<text>%HN1</text>", "<text>35.0</text>"},
     {"<text>%JTAPPED</text>", "<text>0</text>"},
+    {"<text>%JTWICE</text>", "<text>3</text>"},
     {"<text>%JL</text>", "<text>unknown</text>"},
     {"<text>%JNOLINE</text>", "<text>unknown</text>"},
     {"<text>%KG1</text>", "<text>30.0</text>"},
