@@ -67,8 +67,11 @@ Branch rated(Branch br, double rating, int status = 1) {
 }
 
 // N1 (1 pu, 0 rad) feeds N2 (1 pu, -0.1 rad) through the lossless line L of x = 0.1, which
-// carries 99.8 MW and 5.0 Mvar into each end, 80 % of its 1.25 pu rating; N3 shows voltage
-// formatting; two dead buses at 0 V; units in, out (0) and out (-1) of service.
+// carries 99.8 MW and 5.0 Mvar into each end, 80 % of its 1.25 pu rating, and through "L,2" of
+// x = 0.2 (49.9 MW, 2.5 Mvar), whose name holds a comma; N3 shows voltage formatting and holds a
+// shunt below 1 pu; two dead buses at 0 V; N4 stands at N1's voltage, so that a branch between
+// them carries only the charging of the end that has it: 0.5 pu at that end, none at the other;
+// units in, out (0) and out (-1) of service.
 Network letters_network() {
     Network net;
     add_plain_bus(net, "N1", PQ);
@@ -80,6 +83,8 @@ Network letters_network() {
     net.buses[2].v = 0.98765432;
     net.buses[2].vnom_kv = 225.0;
     net.buses[2].angle = 0.5;
+    net.buses[2].b_shunt = 0.2;
+    net.buses[2].q_shunt = 0.1;
     for (const char* dead : {"DEAD1", "DEAD2"}) {
         add_plain_bus(net, dead, ISOLATED);
         net.buses.back().v = 0.0;
@@ -92,6 +97,14 @@ Network letters_network() {
     net.add_branch(rated(reactance("TAPPED", 0, 2, 0.1), 1.0));
     net.add_branch(rated(reactance("TWICE", 0, 2, 0.1), 1.0));
     // "J" shows the first tap changer of a branch; those of no branch are passed over
+    add_plain_bus(net, "N4", PQ);
+    net.add_branch(rated(reactance("L,2", 0, 1, 0.2), 1.0));
+    Branch charged_to = rated(reactance("CHARGED-TO", 0, 5, 0.1), 0.625);
+    charged_to.b_shunt_to = 0.5;
+    net.add_branch(charged_to);
+    Branch charged_from = rated(reactance("CHARGED-FROM", 0, 5, 0.1), 1.0);
+    charged_from.b_shunt_from = 0.5;
+    net.add_branch(charged_from);
     for (const auto& [branch, pos] : {std::pair{4, 0}, {-1, 9}, {99, 9}, {5, 3}, {4, 7}, {5, 5}}) {
         TapRegulator tap;
         tap.branch = branch;
@@ -138,13 +151,20 @@ const std::vector<Case> kCases = {
     {"<text>%EL,N1</text>", "<text>5.0</text>"},
     {"<text>%EL,N2</text>", "<text>5.0</text>"},
     {"<text>%EOPEN,N2</text>", "<text>0.0</text>"},
+    {"<text>%DL,2,N1</text>", "<text>49.9</text>"},  // branch and bus split at the last comma
+    {"<text>%DL,2,N2</text>", "<text>-49.9</text>"},
+    {"<text>%EL,2,N2</text>", "<text>2.5</text>"},
+    {"<text>%DL,2</text>", "<text>unknown</text>"},  // branch L, bus 2
     {"<text>%FL</text>", "<text>0.80</text>"},
+    {"<text>%FCHARGED-TO</text>", "<text>0.80</text>"},  // the larger end of two that differ
+    {"<text>%FCHARGED-FROM</text>", "<text>0.50</text>"},
     {"<text>%FNO-RATING</text>", "<text>0.00</text>"},
     {"<text>%FDEAD-LINE</text>", "<text>0.00</text>"},  // both ends at 0 V
     {"<text>%GG1</text>", "<text>150.0</text>"},
     {"<text>%GG0</text>", "<text>0.0</text>"},
     {"<text>%GG-1</text>", "<text>50.0</text>"},
     {"<text>%HN1</text>", "<text>35.0</text>"},
+    {"<text>%HN3</text>", "<text>29.5</text>"},  // b_shunt V^2 + q_shunt: 0.2 V^2 + 0.1 pu
     {"<text>%JTAPPED</text>", "<text>0</text>"},
     {"<text>%JTWICE</text>", "<text>3</text>"},
     {"<text>%JL</text>", "<text>unknown</text>"},
