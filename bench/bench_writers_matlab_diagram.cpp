@@ -3,10 +3,13 @@
 //
 // Each writer's whole run comes with a split whose pieces add up to it:
 //   script:  formatting (the same script written to /dev/null) + writing the file (the rest);
-//   diagram: resolving every placeholder alone + copying the same template without placeholders
+//   diagram: resolving every placeholder alone (with the tap changers' index built once, as a
+//            render does) + copying the same template without placeholders
 //            + finding the placeholders in the lines (the rest).
-// The diagram's template has one line per bus voltage and angle, per branch flow and loading and
-// per generator output: the values a full single-line diagram of the network would show.
+// The diagram's template has one line per bus voltage and angle, per branch flow, loading and tap
+// position and per generator output: the values a full single-line diagram of the network would
+// show. The reference networks hold no tap changers, so after the solve every transformer gets
+// one (at a position of its own) for "J" to find among them.
 //
 // usage: bench_writers_matlab_diagram [network file] [runs]
 // Without a file it takes the largest .txt of the reference networks.
@@ -63,6 +66,7 @@ std::vector<std::string> diagram_placeholders(const Network& net) {
             placeholders.push_back("%E" + br.name + "," + bus);
         }
         placeholders.push_back("%F" + br.name);
+        placeholders.push_back("%J" + br.name);
         placeholders.push_back("%T" + br.name);
     }
     for (const Generator& gen : net.generators) {
@@ -71,6 +75,19 @@ std::vector<std::string> diagram_placeholders(const Network& net) {
         placeholders.push_back("%U" + gen.name);
     }
     return placeholders;
+}
+
+// A tap changer on every transformer, holding its to bus; the solved state is left as it is.
+void add_tap_changers(Network& net) {
+    for (std::size_t i = 0; i < net.branches.size(); ++i) {
+        if (!net.branches[i].is_transformer) continue;
+        TapRegulator tap;
+        tap.branch = static_cast<int>(i);
+        tap.bus = net.branches[i].to;
+        tap.pos = tap.pos_init = static_cast<int>(i % 21);
+        tap.pos_max = 20;
+        net.tap_regulators.push_back(tap);
+    }
 }
 
 void write_template(const std::string& path, const std::vector<std::string>& placeholders,
@@ -113,6 +130,7 @@ int main(int argc, char** argv) {
         PowerFlowSolver solver;
         const SolveResult solved = solver.solve(net, params);
         solver.compute_injections(net, params);
+        add_tap_changers(net);
 
         const std::filesystem::path dir = std::filesystem::temp_directory_path();
         const std::string script = (dir / "varnok_bench.m").string();
@@ -123,9 +141,11 @@ int main(int argc, char** argv) {
         write_template(filled_template, placeholders, true);
         write_template(plain_template, placeholders, false);
 
-        std::printf("%s: %zu buses, %zu branches, %zu generators, solved %s, %d runs per step\n",
+        std::printf("%s: %zu buses, %zu branches, %zu generators, %zu tap changers, solved %s, "
+                    "%d runs per step\n",
                     path.c_str(), net.buses.size(), net.branches.size(), net.generators.size(),
-                    solved.converged ? "(converged)" : "(NOT converged)", runs);
+                    net.tap_regulators.size(), solved.converged ? "(converged)" : "(NOT converged)",
+                    runs);
         std::printf("%-28s %10s %10s %9s %12s\n", "step", "median ms", "min ms", "MB/s",
                     "lines/s");
 
@@ -145,8 +165,9 @@ int main(int argc, char** argv) {
             time_ms([&] { renderer.render(net, params, filled_template, diagram); }, runs);
         const Timing resolving = time_ms(
             [&] {
+                const std::vector<int> first_tap = first_tap_changers(net);
                 for (const std::string& p : placeholders)
-                    renderer.resolve_placeholder(net, params, p);
+                    renderer.resolve_placeholder(net, params, p, first_tap);
             },
             runs);
         const Timing copying =

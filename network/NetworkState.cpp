@@ -334,10 +334,13 @@ void Network::update_records() {
     }
     for (const SVC& svc : svcs) {
         if (svc.record < 0) continue;
-        // Only a compensator that is controlling keeps a setpoint; "0." reads back as none.
-        update_record_field(svc.record, 3,
-                            svc.mode == SVC_VOLTAGE_CONTROL ? number_text(svc.v_set) : "0.");
-        update_record_field(svc.record, 4, number_text(svc.q * s));
+        // Only a compensator in service that is controlling keeps a setpoint; "0." reads back as
+        // none. One out of service is written as the reader takes any such record: no setpoint
+        // and no output, whatever it held when it was tripped.
+        const bool in_service = svc.status != 0;
+        const bool controlling = in_service && svc.mode == SVC_VOLTAGE_CONTROL;
+        update_record_field(svc.record, 3, controlling ? number_text(svc.v_set) : "0.");
+        update_record_field(svc.record, 4, number_text(in_service ? svc.q * s : 0.0));
         update_record_field(svc.record, svc.status_field, status_text(svc.status));
     }
     for (std::size_t i = 0; i < buses.size(); ++i) {

@@ -84,18 +84,37 @@ std::string end_flow(const Network& network, const std::string& argument, double
     return fmt::format("{:.1f}", base * value);
 }
 
-// "J": the position (index into its ratio table) of the branch's first tap changer.
-std::string tap_position(const Network& network, int branch) {
-    for (const TapRegulator& tap : network.tap_regulators)
-        if (tap.branch == branch) return fmt::format("{}", tap.pos);
-    return kUnknown;
+// "J": the position (index into its ratio table) of the branch's first tap changer, found in
+// the index of first tap changers.
+std::string tap_position(const Network& network, const std::vector<int>& first_tap, int branch) {
+    if (static_cast<std::size_t>(branch) >= first_tap.size()) return kUnknown;
+    return shown(network.tap_regulators, first_tap[static_cast<std::size_t>(branch)],
+                 [](const TapRegulator& tap) { return fmt::format("{}", tap.pos); });
 }
 
 }  // namespace
 
+std::vector<int> first_tap_changers(const Network& network) {
+    std::vector<int> first(network.branches.size(), -1);
+    // from the last tap changer to the first, so that the first of a branch is the one kept
+    for (std::size_t i = network.tap_regulators.size(); i-- > 0;) {
+        const int branch = network.tap_regulators[i].branch;
+        if (branch >= 0 && static_cast<std::size_t>(branch) < first.size())
+            first[static_cast<std::size_t>(branch)] = static_cast<int>(i);
+    }
+    return first;
+}
+
 std::string DiagramRenderer::resolve_placeholder(const Network& network,
                                                  const SolverParams& params,
                                                  const std::string& placeholder) const {
+    return resolve_placeholder(network, params, placeholder, first_tap_changers(network));
+}
+
+std::string DiagramRenderer::resolve_placeholder(const Network& network,
+                                                 const SolverParams& params,
+                                                 const std::string& placeholder,
+                                                 const std::vector<int>& first_tap) const {
     if (placeholder.size() < 3) return kUnknown;
     const char letter = placeholder[1];
     const std::string name = without_leading_blanks(placeholder, 2);
@@ -134,7 +153,7 @@ std::string DiagramRenderer::resolve_placeholder(const Network& network,
     case 'J': {
         const int branch = network.find_branch(name);
         return shown(network.branches, branch,
-                     [&](const Branch&) { return tap_position(network, branch); });
+                     [&](const Branch&) { return tap_position(network, first_tap, branch); });
     }
     case 'K':
         return shown(network.generators, network.find_gen(name), [&](const Generator& gen) {
@@ -167,17 +186,21 @@ void DiagramRenderer::render(const Network& network, const SolverParams& params,
     static const std::string TAG_TEXT = "</text>";
     static const std::string TAG_TSPAN = "</tspan>";
 
-    // A directory opens on Linux but fails at the first read: look ahead once, so that a
-    // template that cannot be read is refused before the output is created.
+    // Only a regular file is read: a FIFO would block the open until some writer came, and a
+    // device such as /dev/zero would fill one line without end. A regular file that opens but
+    // fails at the first read is refused too, before the output is created.
+    const std::string open_failure = "DiagramRenderer: cannot open template: " + template_path;
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(template_path, ec))
+        throw std::runtime_error(open_failure);
     std::ifstream in(template_path);
     if (in.is_open()) in.peek();
-    if (!in.is_open() || in.bad())
-        throw std::runtime_error("DiagramRenderer: cannot open template: " + template_path);
+    if (!in.is_open() || in.bad()) throw std::runtime_error(open_failure);
     // Opening the output would empty the template before a line of it was read.
-    std::error_code ec;
     if (std::filesystem::equivalent(template_path, output_path, ec))
         throw std::runtime_error("DiagramRenderer: output is the template: " + output_path);
     std::ofstream out = open_report(output_path, "DiagramRenderer: cannot open output: ");
+    const std::vector<int> first_tap = first_tap_changers(network);
 
     std::string line, placeholder;  // reused from line to line
     while (std::getline(in, line)) {
@@ -193,7 +216,7 @@ void DiagramRenderer::render(const Network& network, const SolverParams& params,
         }
         out.write(line.data(), static_cast<std::streamsize>(p));
         placeholder.assign(line, p, e - p);
-        out << resolve_placeholder(network, params, placeholder);
+        out << resolve_placeholder(network, params, placeholder, first_tap);
         out.write(line.data() + e, static_cast<std::streamsize>(line.size() - e));
         out << '\n';
     }

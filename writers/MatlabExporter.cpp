@@ -32,10 +32,44 @@ bool is_bus(int index, std::size_t bus_count) {
     return index >= 0 && static_cast<std::size_t>(index) < bus_count;
 }
 
-// The name cut or filled with blanks to 8 characters, as a quoted literal of the script: a
-// quote inside is doubled, so the literal holds exactly the 8 characters.
+bool is_continuation(char c) { return (static_cast<unsigned char>(c) & 0xC0) == 0x80; }
+
+// Bytes of the UTF-8 character that a byte of the pattern 110xxxxx, 1110xxxx or 11110xxx begins;
+// 1 for any other byte (ASCII, a continuation byte, a byte that UTF-8 never uses).
+std::size_t announced_length(unsigned char lead) {
+    if (lead >= 0xF8) return 1;
+    if (lead >= 0xF0) return 4;
+    if (lead >= 0xE0) return 3;
+    if (lead >= 0xC0) return 2;
+    return 1;
+}
+
+// Bytes of the UTF-8 character that begins at `at`: its lead byte with as many of the
+// continuation bytes it announces as follow it; a byte that begins none stands alone.
+std::size_t character_length(const std::string& text, std::size_t at) {
+    const std::size_t announced = announced_length(static_cast<unsigned char>(text[at]));
+    std::size_t length = 1;
+    while (length < announced && at + length < text.size() && is_continuation(text[at + length]))
+        ++length;
+    return length;
+}
+
+// Length of the name's longest start of whole characters within `width` bytes: a character cut
+// in two would reach the script as broken bytes, which the reader replaces by longer text.
+std::size_t whole_characters_within(const std::string& name, std::size_t width) {
+    std::size_t end = 0;
+    while (end < name.size()) {
+        const std::size_t next = end + character_length(name, end);
+        if (next > width) break;
+        end = next;
+    }
+    return end;
+}
+
+// The name cut to whole characters within 8 bytes and filled with blanks to 8 bytes, as a quoted
+// literal of the script: a quote inside is doubled, so the literal holds exactly the 8 bytes.
 void append_name_literal(fmt::memory_buffer& out, const std::string& name) {
-    std::string fixed = name.substr(0, kNameWidth);
+    std::string fixed = name.substr(0, whole_characters_within(name, kNameWidth));
     fixed.resize(kNameWidth, ' ');
     for (char c : fixed) {
         if (c == '\'') out.push_back('\'');

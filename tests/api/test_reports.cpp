@@ -1,6 +1,7 @@
 // The report exports: statuses and texts, and what they leave in the handle and the file.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -112,6 +113,33 @@ TEST(Reports, DumpAfterAFailedDumpWritesEachLfresvOnce) {
     EXPECT_EQ(text.find("\nLFRESV B "), text.rfind("\nLFRESV B "));
     EXPECT_NE(text.find("\nLFRESV B "), std::string::npos);
     std::remove(path.c_str());
+}
+
+// A compensator that was producing in voltage control and is then tripped is dumped as one
+// out of service: read back and dumped again, the file keeps every byte.
+TEST(Reports, DumpOfATrippedCompensatorReadsBackToTheSameFile) {
+    Loaded h("writers/regulated.txt");
+    ASSERT_EQ(varnok_solve(h.ctx), VARNOK_OK);
+    double q_mvar[1] = {0.0};
+    int status[1] = {0};
+    ASSERT_EQ(varnok_get_svc_count(h.ctx), 1);
+    ASSERT_EQ(varnok_copy_svc_outputs(h.ctx, q_mvar, status, 1), VARNOK_OK);
+    ASSERT_GT(std::abs(q_mvar[0]), 0.1);  // Mvar
+    ASSERT_EQ(varnok_trip_svc(h.ctx, "SC"), VARNOK_OK);
+    ASSERT_EQ(varnok_apply_changes(h.ctx), VARNOK_OK);
+
+    const std::string first = ::testing::TempDir() + "varnok_api_dump_tripped_svc_first.txt";
+    const std::string second = ::testing::TempDir() + "varnok_api_dump_tripped_svc_second.txt";
+    ASSERT_EQ(varnok_write_dump(h.ctx, first.c_str()), VARNOK_OK);
+    EXPECT_NE(read_text(first).find("\nSVC SC C225 C225 0. 0 1 150 -100 20 0 ;\n"),
+              std::string::npos);
+
+    api_test::ContextHandle again;
+    ASSERT_EQ(varnok_load_file(again.ctx, first.c_str()), VARNOK_OK);
+    ASSERT_EQ(varnok_write_dump(again.ctx, second.c_str()), VARNOK_OK);
+    EXPECT_EQ(read_text(second), read_text(first));
+    std::remove(first.c_str());
+    std::remove(second.c_str());
 }
 
 TEST(Reports, WrittenAfterASolveThatDidNotConverge) {

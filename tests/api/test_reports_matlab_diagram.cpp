@@ -94,6 +94,8 @@ TEST_F(ReportExports, FileFailuresGiveIoErrorWithTheWritersText) {
          "DiagramRenderer: cannot open template: " + missing},
         {[&] { return varnok_write_diagram(h.ctx, dir.c_str(), out.c_str()); },
          "DiagramRenderer: cannot open template: " + dir},
+        {[&] { return varnok_write_diagram(h.ctx, "/dev/zero", out.c_str()); },
+         "DiagramRenderer: cannot open template: /dev/zero"},
         {[&] { return varnok_write_diagram(h.ctx, tmpl.c_str(), bad.c_str()); },
          "DiagramRenderer: cannot open output: " + bad},
         {[&] { return varnok_write_diagram(h.ctx, tmpl.c_str(), tmpl.c_str()); },

@@ -706,6 +706,21 @@ TEST(WriteBack, CompensatorNotControllingWritesNoSetpoint) {
     }
 }
 
+// Tripped in any mode, voltage control included, a compensator is written as the reader makes
+// any compensator out of service: no setpoint and no output.
+TEST(WriteBack, CompensatorOutOfServiceWritesNoSetpointAndNoOutput) {
+    const int modes[] = {SVC_VOLTAGE_CONTROL, SVC_AT_BMAX, SVC_AT_BMIN, SVC_FIXED_Q};
+    for (int mode : modes) {
+        RecordNetwork n;
+        n.net.svcs[0].mode = mode;
+        n.net.svcs[0].status = 0;
+        n.net.update_records();
+        EXPECT_EQ(n.fields(7), (std::vector<std::string>{"S", "B", "B", "0.", "0", "1", "50",
+                                                         "-50", "10", "0"}))
+            << mode;
+    }
+}
+
 TEST(WriteBack, PhaseShifterSignAsControlLeftIt) {
     RecordNetwork n;
     n.net.phase_shifters[0].sign = -1;

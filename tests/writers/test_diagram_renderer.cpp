@@ -8,8 +8,12 @@
 #include <iterator>
 #include <stdexcept>
 #include <string>
+#include <thread>
+#include <utility>
 #include <vector>
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "powerflow/network_builders.h"
@@ -63,8 +67,11 @@ Branch rated(Branch br, double rating, int status = 1) {
 }
 
 // N1 (1 pu, 0 rad) feeds N2 (1 pu, -0.1 rad) through the lossless line L of x = 0.1, which
-// carries 99.8 MW and 5.0 Mvar into each end, 80 % of its 1.25 pu rating; N3 shows voltage
-// formatting; two dead buses at 0 V; units in, out (0) and out (-1) of service.
+// carries 99.8 MW and 5.0 Mvar into each end, 80 % of its 1.25 pu rating, and through "L,2" of
+// x = 0.2 (49.9 MW, 2.5 Mvar), whose name holds a comma; N3 shows voltage formatting and holds a
+// shunt below 1 pu; two dead buses at 0 V; N4 stands at N1's voltage, so that a branch between
+// them carries only the charging of the end that has it: 0.5 pu at that end, none at the other;
+// units in, out (0) and out (-1) of service.
 Network letters_network() {
     Network net;
     add_plain_bus(net, "N1", PQ);
@@ -76,6 +83,8 @@ Network letters_network() {
     net.buses[2].v = 0.98765432;
     net.buses[2].vnom_kv = 225.0;
     net.buses[2].angle = 0.5;
+    net.buses[2].b_shunt = 0.2;
+    net.buses[2].q_shunt = 0.1;
     for (const char* dead : {"DEAD1", "DEAD2"}) {
         add_plain_bus(net, dead, ISOLATED);
         net.buses.back().v = 0.0;
@@ -86,10 +95,22 @@ Network letters_network() {
     net.add_branch(rated(reactance("NO-RATING", 0, 1, 0.1), 0.0));
     net.add_branch(rated(reactance("DEAD-LINE", 3, 4, 0.1), 1.0));
     net.add_branch(rated(reactance("TAPPED", 0, 2, 0.1), 1.0));
-    TapRegulator tap;
-    tap.branch = 4;
-    tap.pos = 0;
-    net.tap_regulators.push_back(tap);
+    net.add_branch(rated(reactance("TWICE", 0, 2, 0.1), 1.0));
+    // "J" shows the first tap changer of a branch; those of no branch are passed over
+    add_plain_bus(net, "N4", PQ);
+    net.add_branch(rated(reactance("L,2", 0, 1, 0.2), 1.0));
+    Branch charged_to = rated(reactance("CHARGED-TO", 0, 5, 0.1), 0.625);
+    charged_to.b_shunt_to = 0.5;
+    net.add_branch(charged_to);
+    Branch charged_from = rated(reactance("CHARGED-FROM", 0, 5, 0.1), 1.0);
+    charged_from.b_shunt_from = 0.5;
+    net.add_branch(charged_from);
+    for (const auto& [branch, pos] : {std::pair{4, 0}, {-1, 9}, {99, 9}, {5, 3}, {4, 7}, {5, 5}}) {
+        TapRegulator tap;
+        tap.branch = branch;
+        tap.pos = pos;
+        net.tap_regulators.push_back(tap);
+    }
 
     add_unit(net, "G1", 0, GEN_PQ, 1.5, 0.0);
     net.generators.back().q = 0.3;
@@ -130,14 +151,22 @@ const std::vector<Case> kCases = {
     {"<text>%EL,N1</text>", "<text>5.0</text>"},
     {"<text>%EL,N2</text>", "<text>5.0</text>"},
     {"<text>%EOPEN,N2</text>", "<text>0.0</text>"},
+    {"<text>%DL,2,N1</text>", "<text>49.9</text>"},  // branch and bus split at the last comma
+    {"<text>%DL,2,N2</text>", "<text>-49.9</text>"},
+    {"<text>%EL,2,N2</text>", "<text>2.5</text>"},
+    {"<text>%DL,2</text>", "<text>unknown</text>"},  // branch L, bus 2
     {"<text>%FL</text>", "<text>0.80</text>"},
+    {"<text>%FCHARGED-TO</text>", "<text>0.80</text>"},  // the larger end of two that differ
+    {"<text>%FCHARGED-FROM</text>", "<text>0.50</text>"},
     {"<text>%FNO-RATING</text>", "<text>0.00</text>"},
     {"<text>%FDEAD-LINE</text>", "<text>0.00</text>"},  // both ends at 0 V
     {"<text>%GG1</text>", "<text>150.0</text>"},
     {"<text>%GG0</text>", "<text>0.0</text>"},
     {"<text>%GG-1</text>", "<text>50.0</text>"},
     {"<text>%HN1</text>", "<text>35.0</text>"},
+    {"<text>%HN3</text>", "<text>29.5</text>"},  // b_shunt V^2 + q_shunt: 0.2 V^2 + 0.1 pu
     {"<text>%JTAPPED</text>", "<text>0</text>"},
+    {"<text>%JTWICE</text>", "<text>3</text>"},
     {"<text>%JL</text>", "<text>unknown</text>"},
     {"<text>%JNOLINE</text>", "<text>unknown</text>"},
     {"<text>%KG1</text>", "<text>30.0</text>"},
@@ -212,6 +241,69 @@ TEST_F(DiagramFiles, UnreadableTemplateLeavesNoOutput) {
         EXPECT_EQ(render_error(Network{}, tmpl, path("out.svg")),
                   "DiagramRenderer: cannot open template: " + tmpl);
         EXPECT_FALSE(fs::exists(path("out.svg")));
+    }
+}
+
+// Plays the writer of a FIFO for the length of a test: it offers one template line, so that a
+// render that opened the FIFO would read it and end instead of waiting for a writer for ever.
+// Its own end opens once some reader has the FIFO open; on leaving, the test opens a reader that
+// does not wait, so that the writer is released when no render opened the FIFO either.
+class FifoWriter {
+public:
+    explicit FifoWriter(std::string path)
+        : path_(std::move(path)), writer_([this] {
+              const int fd = ::open(path_.c_str(), O_WRONLY);
+              if (fd < 0) return;
+              const char line[] = "<text>%AN1</text>\n";
+              [[maybe_unused]] const ssize_t written = ::write(fd, line, sizeof line - 1);
+              ::close(fd);
+          }) {}
+    ~FifoWriter() {
+        const int reader = ::open(path_.c_str(), O_RDONLY | O_NONBLOCK);
+        writer_.join();
+        if (reader >= 0) ::close(reader);
+    }
+    FifoWriter(const FifoWriter&) = delete;
+    FifoWriter& operator=(const FifoWriter&) = delete;
+
+private:
+    std::string path_;
+    std::thread writer_;
+};
+
+// Neither a device that reads without end, nor a directory, nor a FIFO, whether named directly or
+// through a link: each is refused before the output is opened, so an earlier output keeps its
+// bytes. A link to a regular template is followed and rendered.
+TEST_F(DiagramFiles, TemplateThatIsNoRegularFileLeavesTheOutputAlone) {
+    const std::string out = path("out.svg"), earlier = "<text>earlier</text>\n";
+    fs::create_directory(path("dir"));
+    fs::create_directory_symlink(path("dir"), path("dir-link"));
+    fs::create_symlink("/dev/zero", path("zero-link"));
+    const std::vector<std::string> templates = {"/dev/zero", path("zero-link"), path("dir"),
+                                          path("dir-link")};
+    for (const std::string& tmpl : templates) {
+        write_file(out, earlier);
+        EXPECT_EQ(render_error(letters_network(), tmpl, out),
+                  "DiagramRenderer: cannot open template: " + tmpl);
+        EXPECT_EQ(read_file(out), earlier) << tmpl;
+    }
+
+    write_file(path("t.svg"), "<text>%AN3</text>\n");
+    fs::create_symlink(path("t.svg"), path("t-link.svg"));
+    DiagramRenderer().render(letters_network(), SolverParams{}, path("t-link.svg"), out);
+    EXPECT_EQ(read_file(out), "<text>0.98765</text>\n");
+}
+
+TEST_F(DiagramFiles, FifoTemplateIsRefusedWithoutWaitingForAWriter) {
+    const std::string fifo = path("t.fifo"), out = path("out.svg");
+    if (::mkfifo(fifo.c_str(), 0600) != 0) GTEST_SKIP() << "no FIFO in " << fifo;
+    fs::create_symlink(fifo, path("fifo-link"));
+    for (const std::string& tmpl : {fifo, path("fifo-link")}) {
+        write_file(out, "<text>earlier</text>\n");
+        const FifoWriter writer(fifo);
+        EXPECT_EQ(render_error(letters_network(), tmpl, out),
+                  "DiagramRenderer: cannot open template: " + tmpl);
+        EXPECT_EQ(read_file(out), "<text>earlier</text>\n") << tmpl;
     }
 }
 

@@ -13,6 +13,8 @@
 
 #include <unistd.h>
 
+#include <fmt/format.h>
+
 #include "network/InputParser.h"
 #include "powerflow/PowerFlow.h"
 #include "powerflow/network_builders.h"
@@ -147,6 +149,48 @@ TEST(MatlabExporter, WritesEveryEntryKindExactly) {
     MatlabExporter().write(net, params, path);
     EXPECT_EQ(read_file(path),
               read_file(std::string(VARNOK_TEST_DATA_DIR) + "/writers/matlab_entries.m"));
+    std::remove(path.c_str());
+}
+
+// A name is cut after its last whole UTF-8 character within 8 bytes and filled with blanks to 8
+// bytes; a quote is doubled after the cut.
+TEST(MatlabExporter, NamesAreCutToWholeCharactersWithinEightBytes) {
+    const std::string e_acute = "\xc3\xa9", euro = "\xe2\x82\xac", clef = "\xf0\x9d\x84\x9e";
+    struct Name {
+        std::string bus;      // the bus name
+        std::string literal;  // between the quotes of its name line
+    };
+    const std::vector<Name> names = {
+        {"N1", "N1      "},
+        {"", "        "},
+        {"ABCDEFGH", "ABCDEFGH"},
+        {"ABCDEFGHI", "ABCDEFGH"},
+        {e_acute, e_acute + "      "},
+        {"ABCDEF" + e_acute, "ABCDEF" + e_acute},  // 2 bytes ending at byte 8
+        {"ABCDEFG" + e_acute, "ABCDEFG "},         // bytes 8 and 9
+        {e_acute + e_acute + e_acute + e_acute + e_acute, e_acute + e_acute + e_acute + e_acute},
+        {"ABCDE" + euro + "!", "ABCDE" + euro},    // 3 bytes ending at byte 8
+        {"ABCDEF" + euro, "ABCDEF  "},             // bytes 7 to 9
+        {"ABCDEFG" + euro, "ABCDEFG "},            // bytes 8 to 10
+        {"ABCD" + clef + "X", "ABCD" + clef},      // 4 bytes ending at byte 8
+        {"ABCDE" + clef, "ABCDE   "},              // bytes 6 to 9
+        {"ABCDEFG" + clef, "ABCDEFG "},            // bytes 8 to 11
+        {"AB'CDEF" + euro, "AB''CDEF "},           // cut first, the quote doubled after
+        {std::string(9, '\''), std::string(16, '\'')},
+        {euro + "'" + euro + "'", euro + "''" + euro + "''"},
+        {"ABCDEFG\x80\x80", "ABCDEFG\x80"},       // a stray continuation byte stands alone
+        {"ABCDEF\xc3" "XY", "ABCDEF\xc3" "X"},     // so does a lead byte without its follower
+    };
+    Network net;
+    for (const Name& name : names) net.add_bus(bus_at(name.bus, 1.0, 0.0));
+    const std::string path = temp_path("names.m");
+    MatlabExporter().write(net, SolverParams{}, path);
+    const std::string script = read_file(path);
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        const std::string line =
+            fmt::format("opt({:5d}).name= '{}'  ;\n", i + 1, names[i].literal);
+        EXPECT_NE(script.find(line), std::string::npos) << line;
+    }
     std::remove(path.c_str());
 }
 
