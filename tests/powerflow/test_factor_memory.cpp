@@ -101,7 +101,9 @@ TEST(FactorMemory, KeepsAtMostItsNumberOfBlocks) {
     for (void* b : blocks) memory.release(b);
     EXPECT_EQ(memory.kept_blocks(), FactorMemory::kMaxKept);
     // The oldest went first: the last one given back is kept and handed out first.
-    EXPECT_EQ(memory.allocate(FactorMemory::kKeepFrom), blocks.back());
+    void* newest = memory.allocate(FactorMemory::kKeepFrom);
+    EXPECT_EQ(newest, blocks.back());
+    memory.release(newest);
 }
 
 TEST(FactorMemory, ResizeKeepsTheBytesInUse) {
@@ -123,7 +125,9 @@ TEST(FactorMemory, ResizeKeepsTheBytesInUse) {
     EXPECT_EQ(memory.live_bytes(), factor_block_capacity(3 * kLarge));
     memory.release(grown);
 
-    EXPECT_NE(memory.resize(nullptr, 0, kLarge), nullptr);  // null: a new block
+    void* fresh = memory.resize(nullptr, 0, kLarge);  // null: a new block
+    EXPECT_NE(fresh, nullptr);
+    memory.release(fresh);
 }
 
 TEST(FactorMemory, AZeroedBlockIsZeroAlsoWhenReused) {
@@ -212,7 +216,8 @@ TEST(FactorMemory, MemoryFunctionsOfThePrivateCopy) {
     for (int i = 0; i < 5000; ++i) zeros[i] = i;
 
     int ok = -1;
-    auto* grown = static_cast<double*>(SuiteSparse_realloc(90000, 5000, sizeof(double), zeros, &ok));
+    auto* grown =
+        static_cast<double*>(SuiteSparse_realloc(90000, 5000, sizeof(double), zeros, &ok));
     EXPECT_EQ(ok, 1);
     ASSERT_NE(grown, nullptr);
     for (int i = 0; i < 5000; ++i) ASSERT_EQ(grown[i], i);
