@@ -6,9 +6,16 @@ find_path(KLU_INCLUDE_DIR klu.h PATH_SUFFIXES suitesparse REQUIRED)
 # functions, in place of SuiteSparse_config, keep the factorisation's blocks for the next one
 # (powerflow/KLUSolver.cpp, powerflow/FactorMemory.h). SuiteSparse_config itself is not linked,
 # so a call of the copy that those definitions miss fails the link instead of going elsewhere.
-# Without the archives, or with VARNOK_PRIVATE_KLU off, the shared libraries are linked and KLU
-# allocates through the C library.
-option(VARNOK_PRIVATE_KLU "Link KLU from its static archives, with memory functions of its own" ON)
+# Without the archives, or with VARNOK_PRIVATE_KLU off (the default off Linux, where the
+# shared library's version script keeps the copy's symbols local), the shared libraries are
+# linked and KLU allocates through the C library.
+if(CMAKE_SYSTEM_NAME STREQUAL "Linux")
+  set(VARNOK_PRIVATE_KLU_DEFAULT ON)
+else()
+  set(VARNOK_PRIVATE_KLU_DEFAULT OFF)
+endif()
+option(VARNOK_PRIVATE_KLU "Link KLU from its static archives, with memory functions of its own"
+  ${VARNOK_PRIVATE_KLU_DEFAULT})
 set(VARNOK_KLU_ARCHIVES "")
 if(VARNOK_PRIVATE_KLU)
   foreach(lib klu amd colamd btf)
