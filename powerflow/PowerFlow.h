@@ -55,10 +55,16 @@ public:
 
     // Back to the state after construction: no pattern, no factorisation, empty vectors.
     void discard() {
+        renew();
+        jacobian = SparseMatrix{};
+    }
+    // The same, but the vectors and the matrix keep their memory: the next solve builds its own
+    // pattern and analysis, as a fresh solver would, in the memory of the last one.
+    void renew() {
         v.clear();
         theta.clear();
         mismatch.clear();
-        jacobian = SparseMatrix{};
+        jacobian.clear();
         klu.release();
         structure_built = false;
         factorized = false;

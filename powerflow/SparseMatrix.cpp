@@ -178,10 +178,28 @@ void resolve_remaining_slots(const Network& network, SparseMatrix& m) {
 
 }  // namespace
 
+void SparseMatrix::clear() {
+    n = 0;
+    col_ptr.clear();
+    row_idx.clear();
+    values.clear();
+    index.clear();
+    bus_slots.clear();
+    branch_slots.clear();
+    svc_slots.clear();
+    slack_row_bus = -1;
+    slack_row.clear();
+    branch_angle.clear();
+    bus_rows.clear();
+}
+
 void SparseMatrix::build_structure(const Network& network) {
     const int bus_count = static_cast<int>(network.buses.size());
-    // Built aside and moved in, so that a failed allocation leaves the old pattern whole.
+    // Built aside and moved in, so that a failed allocation leaves the old pattern whole; a
+    // matrix without one hands over its empty vectors, whose memory the new pattern takes.
     SparseMatrix built;
+    const bool lent = col_ptr.empty();
+    if (lent) std::swap(built, *this);
     built.n = 2 * bus_count;
     built.bus_slots.resize(static_cast<std::size_t>(built.n));
     built.branch_slots.resize(network.branches.size());
@@ -192,7 +210,7 @@ void SparseMatrix::build_structure(const Network& network) {
     resolve_remaining_slots(network, built);
     if (valid_bus(network.slack_bus, bus_count)) built.collect_slack_row(network.slack_bus);
     // The cached branch angles do not depend on the pattern.
-    built.branch_angle = std::move(branch_angle);
+    if (!lent) built.branch_angle = std::move(branch_angle);
     *this = std::move(built);
 }
 

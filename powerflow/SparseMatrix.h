@@ -120,8 +120,11 @@ struct SparseMatrix {
     // Per bus, what its rows of the Jacobian need, read from the buses once per Jacobian.
     std::vector<BusRow> bus_rows;
 
-    // Builds the pattern from the network; every value 0.0.
+    // Builds the pattern from the network; every value 0.0. A matrix without a pattern lends
+    // the memory of its vectors to the new one.
     void build_structure(const Network& network);
+    // Back to a default object, no pattern, but every vector keeps its memory.
+    void clear();
     // Position of entry (row, col) in `values`, -1 when not in the pattern.
     int pos(int row, int col) const;
     // Overwrites every value with the Jacobian at the given voltages (per unit, radians).

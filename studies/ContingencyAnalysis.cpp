@@ -66,10 +66,12 @@ private:
 };
 
 // A fresh solver for each contingency, so that its pattern fits the network as the outage left
-// it. A solve that throws counts as not converged, but for memory exhaustion, which ends the run.
-bool solve_fresh(Network& network, const SolverParams& params) {
+// it: the run's one solver, renewed, which is a fresh solver that takes over the memory of the
+// last one instead of giving it back and faulting it in again. A solve that throws counts as
+// not converged, but for memory exhaustion, which ends the run.
+bool solve_fresh(Network& network, const SolverParams& params, PowerFlowSolver& solver) {
     try {
-        PowerFlowSolver solver;
+        solver.renew();
         return solver.solve(network, params, nullptr, {}, {}).converged;
     } catch (const std::bad_alloc&) {
         throw;
@@ -324,6 +326,7 @@ std::vector<ContingencyAnalysis::Result> ContingencyAnalysis::run(
     results.reserve(list.size());
     const Thresholds thresholds{vmin, vmax, max_loading_pct, max_drop};
     const RestoreOnExit restore_at_end(*this, network, snapshot);
+    PowerFlowSolver solver;
 
     for (const Contingency& contingency : list) {
         restore(network, snapshot);
@@ -337,7 +340,7 @@ std::vector<ContingencyAnalysis::Result> ContingencyAnalysis::run(
         if (lost != 0.0) redispatch_generation(network, lost, params);
 
         reset_voltages_and_taps(network, snapshot);
-        result.converged = solve_fresh(network, params);
+        result.converged = solve_fresh(network, params, solver);
         if (result.converged)
             screen(network, snapshot, thresholds, result);
         else

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -72,10 +73,13 @@ TEST(ReferenceCases, ConvergeToTheReferenceSolution) {
 }
 
 // Every number a solve leaves: the bits of the bus voltages and angles and of the unit outputs,
-// the iteration count, the largest mismatches and the status.
-std::vector<std::uint64_t> solve_bits(varnok::PowerFlowSolver& solver, varnok::Network& network,
-                                      const varnok::SolverParams& params) {
+// the iteration count, the largest mismatches and the status. The solve starts from the loaded
+// state with `change` made to it.
+std::vector<std::uint64_t> solve_bits(
+    varnok::PowerFlowSolver& solver, varnok::Network& network, const varnok::SolverParams& params,
+    const std::function<void(varnok::Network&)>& change = {}) {
     network.reset_to_initial();
+    if (change) change(network);
     network.prune_islands();
     const varnok::SolveResult r = solver.solve(network, params);
     solver.compute_injections(network, params);
@@ -121,6 +125,41 @@ TEST(ReferenceCases, ReusedAnalysisRepeatsAFreshSolveBitForBit) {
 
             varnok::PowerFlowSolver other;
             EXPECT_EQ(solve_bits(other, network, params), afresh);
+        }
+    }
+}
+
+// A renewed solver is a fresh one, with the pattern and analysis of the network in front of
+// it, that builds them in the memory the last solve left: as a contingency run uses it.
+TEST(ReferenceCases, RenewedSolverSolvesEachOutageAsAFreshOneInTheLastOnesMemory) {
+    for (const ReferenceCase& c : kCases) {
+        SCOPED_TRACE(c.name);
+        varnok::Network network;
+        varnok::SolverParams params;
+        varnok::InputParser{}.load(std::string(VARNOK_CASES_DIR) + "/" + c.name + ".txt", network,
+                                   params);
+        network.save_initial_snapshot();
+        varnok::PowerFlowSolver renewed;
+        solve_bits(renewed, network, params);  // the base case: every branch in the pattern
+
+        const int count = static_cast<int>(network.branches.size());
+        for (const int k : {0, count / 2, count - 1}) {
+            SCOPED_TRACE("outage of branch " + std::to_string(k));
+            const auto trip = [k](varnok::Network& n) { n.branches[k].status = 0; };
+            const int* rows = renewed.jacobian.row_idx.data();
+            renewed.renew();
+            EXPECT_FALSE(renewed.structure_built);
+            EXPECT_EQ(renewed.klu.symbolic, nullptr);
+            EXPECT_EQ(renewed.klu.numeric, nullptr);
+            EXPECT_TRUE(renewed.jacobian.row_idx.empty());
+            EXPECT_TRUE(renewed.v.empty());
+
+            const std::vector<std::uint64_t> got = solve_bits(renewed, network, params, trip);
+            varnok::PowerFlowSolver fresh;
+            EXPECT_EQ(got, solve_bits(fresh, network, params, trip));
+            EXPECT_EQ(renewed.jacobian.col_ptr, fresh.jacobian.col_ptr);
+            EXPECT_EQ(renewed.jacobian.row_idx, fresh.jacobian.row_idx);
+            EXPECT_EQ(renewed.jacobian.row_idx.data(), rows);  // no fewer entries than before
         }
     }
 }

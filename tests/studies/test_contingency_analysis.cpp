@@ -15,10 +15,12 @@
 
 #include <fmt/format.h>
 
+#include "network/InputParser.h"
 #include "powerflow/BranchFlow.h"
 #include "powerflow/PowerFlow.h"
 #include "powerflow/network_builders.h"
 #include "studies/ContingencyAnalysis.h"
+#include "studies/Redispatch.h"
 
 namespace varnok {
 namespace {
@@ -289,6 +291,50 @@ TEST(ContingencyRun, EmptyListAndSingleBus) {
     EXPECT_EQ(got[0].min_voltage_bus, "ONLY");
     EXPECT_EQ(got[0].max_voltage_bus, "ONLY");
     EXPECT_EQ(got[0].max_loading_branch, "");
+}
+
+// The run solves each contingency with one solver renewed in between: every result is the one
+// a solver of its own would give, to the last bit, whatever the contingencies before it did
+// (islands, tripped units, reactive limits reached).
+TEST(ContingencyRun, EachContingencyAsBySolverOfItsOwn) {
+    Network net;
+    SolverParams params;
+    InputParser{}.load(std::string(VARNOK_CASES_DIR) + "/case118.txt", net, params);
+    params.misqlim = SolverParams{}.misqlim;  // reactive limits acting
+    net.prune_islands();
+    PowerFlowSolver base;
+    ASSERT_TRUE(base.solve(net, params).converged);
+    base.compute_injections(net, params);
+    const ContingencyAnalysis analysis;
+    const std::vector<Contingency> list = analysis.generate_n1(net, true, true, true);
+    const Thresholds t{0.97, 1.05, 60.0, 0.01};
+    const std::vector<Result> got =
+        analysis.run(net, params, list, t.vmin, t.vmax, t.max_loading_pct, t.max_drop, nullptr);
+    ASSERT_EQ(got.size(), list.size());
+
+    const Snapshot saved = analysis.save(net);
+    for (std::size_t i = 0; i < list.size(); ++i) {
+        SCOPED_TRACE(list[i].name);
+        analysis.restore(net, saved);
+        double lost = analysis.apply_steps(net, list[i], nullptr);
+        double island = 0.0;
+        net.prune_islands(nullptr, &island);
+        lost += island;
+        if (lost != 0.0) redispatch_generation(net, lost, params);
+        analysis.reset_voltages_and_taps(net, saved);
+        Result own;
+        own.name = list[i].name;
+        PowerFlowSolver solver;
+        own.converged = solver.solve(net, params).converged;
+        if (own.converged) {
+            analysis.screen(net, saved, t, own);
+        } else {
+            own.accepted = false;
+            own.violations = {"divergence !"};
+        }
+        expect_same_result(got[i], own);
+    }
+    analysis.restore(net, saved);
 }
 
 // --- The screens at their thresholds ---------------------------------------------------------

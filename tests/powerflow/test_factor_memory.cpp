@@ -1,0 +1,248 @@
+// The kept memory of the factorisation: what is kept, what is handed out again, the bounds, and
+// the memory functions of the library's own copy of KLU.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "network/InputParser.h"
+#include "powerflow/FactorMemory.h"
+#include "powerflow/PowerFlow.h"
+
+#ifdef VARNOK_PRIVATE_KLU
+#include <SuiteSparse_config.h>
+#endif
+
+namespace varnok {
+namespace {
+
+constexpr std::size_t kLarge = 1 << 20;  // a block of the size of real factors
+
+TEST(FactorMemory, ALargeBlockGivenBackServesTheNextRequestThatFits) {
+    FactorMemory memory;
+    void* first = memory.allocate(1000000);
+    ASSERT_NE(first, nullptr);
+    memory.release(first);
+    EXPECT_EQ(memory.kept_blocks(), 1u);
+    EXPECT_EQ(memory.kept_bytes(), 1015808u);  // rounded up to 31 x 32 KiB
+
+    // A slightly larger request, the next network's factors, finds the rounded-up block.
+    void* again = memory.allocate(1010000);
+    EXPECT_EQ(again, first);
+    EXPECT_EQ(memory.kept_blocks(), 0u);
+    EXPECT_EQ(memory.system_blocks(), 1u);
+    memory.release(again);
+}
+
+TEST(FactorMemory, WhatIsKeptAndWhatGoesBack) {
+    struct Case {
+        const char* what;
+        std::size_t first;
+        std::size_t second;
+        bool kept;        // the first block is kept when given back
+        bool same_block;  // and serves the second request
+    };
+    const Case cases[] = {
+        {"the same size again", kLarge, kLarge, true, true},
+        {"a smaller request down to half the capacity", kLarge, kLarge / 2 + 64 * 1024, true,
+         true},
+        {"a request below half the capacity", kLarge, kLarge / 2 - 1, true, false},
+        {"a request above the capacity", kLarge, 2 * kLarge, true, false},
+        {"a small block, left to the C library", 1000, 1000, false, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        FactorMemory memory;
+        void* first = memory.allocate(c.first);
+        memory.release(first);
+        EXPECT_EQ(memory.kept_blocks(), c.kept ? 1u : 0u);
+        void* second = memory.allocate(c.second);
+        // (a block handed back to the C library may come back from it: no test of that)
+        if (c.kept) {
+            EXPECT_EQ(second == first, c.same_block);
+        }
+        memory.release(second);
+    }
+}
+
+TEST(FactorMemory, KeepsNoMoreThanTwiceWhatWasOnceInUse) {
+    FactorMemory memory;
+    std::vector<void*> blocks;
+    for (int i = 0; i < 4; ++i) blocks.push_back(memory.allocate(kLarge));
+    const std::size_t peak = memory.peak_bytes();
+    EXPECT_EQ(peak, 4 * factor_block_capacity(kLarge));
+    for (void* b : blocks) memory.release(b);
+    EXPECT_EQ(memory.kept_bytes(), peak);
+    EXPECT_EQ(memory.live_bytes(), 0u);
+
+    // Blocks of other sizes, none fitting a kept one: the one that would take the bytes kept
+    // past twice the peak pushes out the oldest until they fit.
+    constexpr std::size_t kMiddle = 2 * kLarge + 2 * 65536;  // 17 x 128 KiB
+    memory.release(memory.allocate(kMiddle));
+    EXPECT_EQ(memory.kept_blocks(), 5u);
+    memory.release(memory.allocate(4 * kLarge));
+    EXPECT_EQ(memory.peak_bytes(), peak);
+    EXPECT_EQ(memory.kept_blocks(), 3u);
+    EXPECT_EQ(memory.kept_bytes(), kLarge + kMiddle + 4 * kLarge);
+    // The 1 MiB block given back last is the one still kept.
+    void* kept = memory.allocate(kLarge);
+    EXPECT_EQ(kept, blocks[3]);
+    memory.release(kept);
+}
+
+TEST(FactorMemory, KeepsAtMostItsNumberOfBlocks) {
+    FactorMemory memory;
+    std::vector<void*> blocks;
+    for (std::size_t i = 0; i < FactorMemory::kMaxKept + 10; ++i)
+        blocks.push_back(memory.allocate(FactorMemory::kKeepFrom));
+    for (void* b : blocks) memory.release(b);
+    EXPECT_EQ(memory.kept_blocks(), FactorMemory::kMaxKept);
+    // The oldest went first: the last one given back is kept and handed out first.
+    void* newest = memory.allocate(FactorMemory::kKeepFrom);
+    EXPECT_EQ(newest, blocks.back());
+    memory.release(newest);
+}
+
+TEST(FactorMemory, ResizeKeepsTheBytesInUse) {
+    FactorMemory memory;
+    auto* block = static_cast<unsigned char*>(memory.allocate(kLarge));
+    for (std::size_t i = 0; i < kLarge; ++i) block[i] = static_cast<unsigned char>(i * 7);
+
+    // Shrinking, and growing within the capacity, leave the block where it is.
+    EXPECT_EQ(memory.resize(block, kLarge, kLarge / 3), block);
+    EXPECT_EQ(memory.resize(block, kLarge / 3, factor_block_capacity(kLarge)), block);
+
+    // Growing beyond it moves the bytes in use, and only those.
+    const std::size_t used = kLarge / 3;
+    auto* grown = static_cast<unsigned char*>(memory.resize(block, used, 3 * kLarge));
+    ASSERT_NE(grown, nullptr);
+    EXPECT_NE(grown, block);
+    for (std::size_t i = 0; i < used; ++i)
+        ASSERT_EQ(grown[i], static_cast<unsigned char>(i * 7)) << i;
+    EXPECT_EQ(memory.live_bytes(), factor_block_capacity(3 * kLarge));
+    memory.release(grown);
+
+    void* fresh = memory.resize(nullptr, 0, kLarge);  // null: a new block
+    EXPECT_NE(fresh, nullptr);
+    memory.release(fresh);
+}
+
+TEST(FactorMemory, AZeroedBlockIsZeroAlsoWhenReused) {
+    FactorMemory memory;
+    auto* dirty = static_cast<unsigned char*>(memory.allocate(kLarge));
+    std::memset(dirty, 0xAB, kLarge);
+    memory.release(dirty);
+    auto* zeroed = static_cast<unsigned char*>(memory.allocate_zeroed(kLarge));
+    ASSERT_EQ(zeroed, dirty);
+    for (std::size_t i = 0; i < kLarge; ++i) ASSERT_EQ(zeroed[i], 0) << i;
+    memory.release(zeroed);
+}
+
+TEST(FactorMemory, CapacitiesRoundUpLargeRequestsOnly) {
+    EXPECT_EQ(factor_block_capacity(0), 1u);
+    EXPECT_EQ(factor_block_capacity(100), 100u);
+    EXPECT_EQ(factor_block_capacity(4095), 4095u);
+    EXPECT_EQ(factor_block_capacity(4096), 4096u);
+    EXPECT_EQ(factor_block_capacity(4097), 8192u);
+    // From 64 KiB on a sixteenth of the power of two below: at most 1/16 more.
+    EXPECT_EQ(factor_block_capacity(2985984), 3014656u);  // 23 x 128 KiB
+    EXPECT_EQ(factor_block_capacity(std::size_t{1} << 24), std::size_t{1} << 24);
+    EXPECT_EQ(factor_block_capacity(SIZE_MAX), SIZE_MAX);
+}
+
+TEST(FactorMemory, EveryThreadHasItsOwn) {
+    FactorMemory* mine = FactorMemory::of_this_thread();
+    ASSERT_NE(mine, nullptr);
+    EXPECT_EQ(FactorMemory::of_this_thread(), mine);
+    FactorMemory* other = nullptr;
+    std::thread([&] { other = FactorMemory::of_this_thread(); }).join();
+    EXPECT_NE(other, nullptr);
+    EXPECT_NE(other, mine);
+}
+
+TEST(FactorMemory, ABlockOfAnotherThreadIsKeptWhereItIsGivenBack) {
+    void* block = FactorMemory::of_this_thread()->allocate(kLarge);
+    std::thread([&] {
+        FactorMemory* there = FactorMemory::of_this_thread();
+        there->release(there->allocate(2 * kLarge));
+        there->release(block);  // not counted in this thread's live bytes
+        EXPECT_EQ(there->live_bytes(), 0u);
+        EXPECT_EQ(there->allocate(kLarge), block);
+        EXPECT_EQ(there->live_bytes(), factor_block_capacity(kLarge));
+        there->release(block);
+    }).join();
+}
+
+#ifdef VARNOK_PRIVATE_KLU
+
+// A fresh solver on a thread that has solved the network once takes every block of its
+// analysis and factorisations from what the last one left: no block from the C library.
+TEST(FactorMemory, AFreshSolveTakesNoNewBlock) {
+    Network network;
+    SolverParams params;
+    InputParser{}.load(std::string(VARNOK_CASES_DIR) + "/case300.txt", network, params);
+    network.save_initial_snapshot();
+    const FactorMemory* memory = FactorMemory::of_this_thread();
+    {
+        PowerFlowSolver solver;
+        ASSERT_TRUE(solver.solve(network, params).converged);
+    }
+    const std::size_t after_first = memory->system_blocks();
+    EXPECT_GT(memory->kept_blocks(), 0u);
+    for (int run = 0; run < 3; ++run) {
+        network.reset_to_initial();
+        PowerFlowSolver solver;
+        ASSERT_TRUE(solver.solve(network, params).converged);
+    }
+    EXPECT_EQ(memory->system_blocks(), after_first);
+}
+
+// The copy's memory functions keep SuiteSparse_config's sizes, overflow test and realloc
+// flags; nothing of it prints.
+TEST(FactorMemory, MemoryFunctionsOfThePrivateCopy) {
+    void* one = SuiteSparse_malloc(0, 0);  // counts as one byte
+    ASSERT_NE(one, nullptr);
+    SuiteSparse_free(one);
+    EXPECT_EQ(SuiteSparse_malloc(SIZE_MAX / 2, 3), nullptr);
+    EXPECT_EQ(SuiteSparse_calloc(SIZE_MAX / 2, 3), nullptr);
+    EXPECT_EQ(SuiteSparse_free(nullptr), nullptr);
+
+    auto* zeros = static_cast<double*>(SuiteSparse_calloc(5000, sizeof(double)));
+    ASSERT_NE(zeros, nullptr);
+    for (int i = 0; i < 5000; ++i) ASSERT_EQ(zeros[i], 0.0);
+    for (int i = 0; i < 5000; ++i) zeros[i] = i;
+
+    int ok = -1;
+    auto* grown =
+        static_cast<double*>(SuiteSparse_realloc(90000, 5000, sizeof(double), zeros, &ok));
+    EXPECT_EQ(ok, 1);
+    ASSERT_NE(grown, nullptr);
+    for (int i = 0; i < 5000; ++i) ASSERT_EQ(grown[i], i);
+
+    ok = -1;
+    void* same = SuiteSparse_realloc(100, 90000, sizeof(double), grown, &ok);
+    EXPECT_EQ(ok, 1);
+    EXPECT_EQ(same, grown);
+
+    ok = -1;
+    void* refused = SuiteSparse_realloc(SIZE_MAX / 2, 100, 3, same, &ok);
+    EXPECT_EQ(ok, 0);
+    EXPECT_EQ(refused, same);  // the block stays as it was
+    SuiteSparse_free(refused);
+
+    ok = -1;
+    void* fresh = SuiteSparse_realloc(10, 10, 8, nullptr, &ok);
+    EXPECT_EQ(ok, 1);
+    EXPECT_NE(fresh, nullptr);
+    SuiteSparse_free(fresh);
+
+    EXPECT_EQ(SuiteSparse_config.printf_func, nullptr);
+}
+
+#endif  // VARNOK_PRIVATE_KLU
+
+}  // namespace
+}  // namespace varnok
