@@ -316,14 +316,14 @@ TEST(ContingencyRun, EachContingencyAsBySolverOfItsOwn) {
     for (std::size_t i = 0; i < list.size(); ++i) {
         SCOPED_TRACE(list[i].name);
         analysis.restore(net, saved);
-        double lost = analysis.apply_steps(net, list[i], nullptr);
+        Result own;
+        own.name = list[i].name;
+        double lost = analysis.apply_steps(net, list[i], nullptr, own);
         double island = 0.0;
         net.prune_islands(nullptr, &island);
         lost += island;
         if (lost != 0.0) redispatch_generation(net, lost, params);
         analysis.reset_voltages_and_taps(net, saved);
-        Result own;
-        own.name = list[i].name;
         PowerFlowSolver solver;
         own.converged = solver.solve(net, params).converged;
         if (own.converged) {
