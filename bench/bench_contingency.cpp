@@ -182,8 +182,7 @@ void print_pass(const Pass& p) {
     std::printf("pass %.17g %.17g %.17g %d %d %.17g %.17g %.17g %.17g %.17g %.17g %.17g %.17g",
                 p.run_ms, p.run_faults, p.staged_faults, p.converged, p.accepted, p.violations,
                 s.restore, s.steps, s.prune, s.redispatch, s.reset, s.screen, s.solve.whole);
-    for (int k = 0; k < PIECE_COUNT; ++k)
-        std::printf(" %.17g %d", s.solve.ms[k], s.solve.calls[k]);
+    s.solve.print_pieces();
     std::printf("\n");
 }
 
@@ -204,10 +203,7 @@ bool read_pass(const std::string& text, Pass& p) {
     s.reset = x[10];
     s.screen = x[11];
     s.solve.whole = x[12];
-    for (int k = 0; k < PIECE_COUNT; ++k) {
-        s.solve.ms[k] = x[13 + 2 * k];
-        s.solve.calls[k] = static_cast<int>(x[14 + 2 * k]);
-    }
+    s.solve.read_pieces(x, 13);
     return true;
 }
 

@@ -173,8 +173,7 @@ CaseTiming time_case(Loaded& l, int runs) {
 // One timing as a line of numbers, for the program that reads the kept copy's figures.
 void print_timing(const char* tag, const Timing& t) {
     std::printf("%s %.17g %.17g %.17g", tag, t.median, t.faults, t.fastest.whole);
-    for (int p = 0; p < PIECE_COUNT; ++p)
-        std::printf(" %.17g %d", t.fastest.ms[p], t.fastest.calls[p]);
+    t.fastest.print_pieces();
     std::printf("\n");
 }
 
@@ -184,10 +183,7 @@ bool read_timing(const std::string& text, const char* tag, Timing& t) {
     t.median = x[0];
     t.faults = x[1];
     t.fastest.whole = x[2];
-    for (int p = 0; p < PIECE_COUNT; ++p) {
-        t.fastest.ms[p] = x[3 + 2 * p];
-        t.fastest.calls[p] = static_cast<int>(x[4 + 2 * p]);
-    }
+    t.fastest.read_pieces(x, 3);
     return true;
 }
 

@@ -10,6 +10,8 @@
 
 #include <array>
 #include <chrono>
+#include <cstddef>
+#include <cstdio>
 #include <ostream>
 #include <vector>
 
@@ -81,6 +83,17 @@ struct Split {
         double total = 0.0;
         for (double x : ms) total += x;
         return total;
+    }
+    // The pieces as " ms calls" pairs, for the line by which a kept copy hands its figures over.
+    void print_pieces() const {
+        for (int p = 0; p < PIECE_COUNT; ++p) std::printf(" %.17g %d", ms[p], calls[p]);
+    }
+    // The pieces from such a line, whose pairs begin at numbers[first].
+    void read_pieces(const std::vector<double>& numbers, std::size_t first) {
+        for (int p = 0; p < PIECE_COUNT; ++p) {
+            ms[p] = numbers[first + 2 * static_cast<std::size_t>(p)];
+            calls[p] = static_cast<int>(numbers[first + 2 * static_cast<std::size_t>(p) + 1]);
+        }
     }
 };
 
