@@ -363,12 +363,15 @@ TEST(ContingencyExports, RunLeavesTheNetworkAndTheLastSolveAloneAndLoadEmptiesTh
 
 // ---- Steps that could not be applied --------------------------------------------------------
 
-// A contingency file written for one test and removed after it.
+// A contingency file written for one test and removed after it, named after the running test
+// so that tests run in parallel never share one.
 class ContingencyFile {
 public:
     ContingencyFile(const std::string& text, std::size_t tag) {
+        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
         path_ = (std::filesystem::temp_directory_path() /
-                 ("varnok_unapplied_" + std::to_string(tag) + ".ctg"))
+                 ("varnok_unapplied_" + std::string(info->name()) + "_" + std::to_string(tag) +
+                  ".ctg"))
                     .string();
         std::ofstream(path_, std::ios::binary) << text;
     }
