@@ -1,0 +1,12 @@
+# The functions that the public header exports: every name declared with VARNOK_API, sorted.
+function(varnok_exported_names header out)
+  file(READ ${header} text)
+  string(REGEX MATCHALL "VARNOK_API[^;(]*[ *](varnok_[a-z0-9_]+)\\(" decls "${text}")
+  set(names "")
+  foreach(d ${decls})
+    string(REGEX REPLACE ".*[ *](varnok_[a-z0-9_]+)\\($" "\\1" name "${d}")
+    list(APPEND names ${name})
+  endforeach()
+  list(SORT names)
+  set(${out} ${names} PARENT_SCOPE)
+endfunction()
