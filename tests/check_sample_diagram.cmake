@@ -1,7 +1,8 @@
 # The main job's diagram: runs the example host as scripts/run.sh does (default network, template
 # and output) in a scratch directory, then checks that the filled diagram is well-formed XML and
 # that every placeholder of the template was resolved.
-# Arguments: HOST, TEMPLATE (the shipped template), XMLLINT (empty when not found), WORKDIR.
+# Arguments: HOST, EMULATOR (what runs the host where it was cross-built, else empty), TEMPLATE
+# (the shipped template), XMLLINT (empty when not found), WORKDIR.
 if(NOT XMLLINT)
   message(FATAL_ERROR "xmllint not found: install it with scripts/setup.sh")
 endif()
@@ -9,7 +10,7 @@ file(REMOVE_RECURSE ${WORKDIR})
 file(MAKE_DIRECTORY ${WORKDIR})
 set(diagram ${WORKDIR}/varnok_diagram.svg)
 
-execute_process(COMMAND ${HOST} WORKING_DIRECTORY ${WORKDIR}
+execute_process(COMMAND ${EMULATOR} ${HOST} WORKING_DIRECTORY ${WORKDIR}
                 RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
 if(NOT rc EQUAL 0)
   message(FATAL_ERROR "host failed (${rc}):\n${out}\n${err}")

@@ -33,8 +33,9 @@ std::string temp_path(const Report& report, const std::string& tag) {
     return ::testing::TempDir() + "varnok_api_" + report.name + "_" + tag + ".txt";
 }
 
+// In text mode, as the library writes its reports: a Windows line end reads as "\n".
 std::string read_text(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
+    std::ifstream in(path);
     return std::string(std::istreambuf_iterator<char>(in), {});
 }
 

@@ -22,8 +22,9 @@ using Handle = api_test::ContextHandle;
 
 const char* const kTemplate = "<text>%AN1</text>\n<text>%DL12,N2</text>\n";
 
+// In text mode, as the library writes its reports: a Windows line end reads as "\n".
 std::string read_file(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
+    std::ifstream in(path);
     return std::string(std::istreambuf_iterator<char>(in), {});
 }
 

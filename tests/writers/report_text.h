@@ -20,8 +20,9 @@ inline std::string report_path(const std::string& tag) {
     return (std::filesystem::path(::testing::TempDir()) / name).string();
 }
 
+// In text mode, as the library writes its reports: a Windows line end reads as "\n".
 inline std::string read_text(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
+    std::ifstream in(path);
     return std::string(std::istreambuf_iterator<char>(in), {});
 }
 

@@ -8,6 +8,7 @@
 #include <iterator>
 #include <stdexcept>
 #include <string>
+#include <system_error>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -24,8 +25,9 @@ namespace {
 
 namespace fs = std::filesystem;
 
+// In text mode, as the library writes its reports: a Windows line end reads as "\n".
 std::string read_file(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
+    std::ifstream in(path);
     return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
@@ -33,6 +35,29 @@ void write_file(const std::string& path, const std::string& bytes) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out << bytes;
 }
+
+// A device the renderer must not read: one that reads without end where there is one.
+#if defined(_WIN32)
+const char* const kDevice = "NUL";
+#else
+const char* const kDevice = "/dev/zero";
+#endif
+
+// Makes `link` a symbolic link to `target`; false where the system's C++ library makes none
+// (mingw's std::filesystem on Windows), so that the test can skip.
+bool make_symlink(const fs::path& target, const fs::path& link) {
+    std::error_code ec;
+    if (fs::is_directory(target))
+        fs::create_directory_symlink(target, link, ec);
+    else
+        fs::create_symlink(target, link, ec);
+    if (ec == std::errc::function_not_supported || ec == std::errc::operation_not_supported)
+        return false;
+    if (ec) throw fs::filesystem_error("cannot make a symbolic link", target, link, ec);
+    return true;
+}
+
+const char* const kNoSymlinks = "this system's C++ library makes no symbolic links";
 
 // A scratch directory of the running test, removed with it.
 class DiagramFiles : public ::testing::Test {
@@ -244,6 +269,7 @@ TEST_F(DiagramFiles, UnreadableTemplateLeavesNoOutput) {
     }
 }
 
+#if !defined(_WIN32)  // Windows keeps its named pipes apart from the file system: no FIFO there
 // Plays the writer of a FIFO for the length of a test: it offers one template line, so that a
 // render that opened the FIFO would read it and end instead of waiting for a writer for ever.
 // Its own end opens once some reader has the FIFO open; on leaving, the test opens a reader that
@@ -270,6 +296,7 @@ private:
     std::string path_;
     std::thread writer_;
 };
+#endif
 
 // Neither a device that reads without end, nor a directory, nor a FIFO, whether named directly or
 // through a link: each is refused before the output is opened, so an earlier output keeps its
@@ -277,11 +304,20 @@ private:
 TEST_F(DiagramFiles, TemplateThatIsNoRegularFileLeavesTheOutputAlone) {
     const std::string out = path("out.svg"), earlier = "<text>earlier</text>\n";
     fs::create_directory(path("dir"));
-    fs::create_directory_symlink(path("dir"), path("dir-link"));
-    fs::create_symlink("/dev/zero", path("zero-link"));
-    const std::vector<std::string> templates = {"/dev/zero", path("zero-link"), path("dir"),
-                                          path("dir-link")};
-    for (const std::string& tmpl : templates) {
+    for (const std::string& tmpl : {std::string(kDevice), path("dir")}) {
+        write_file(out, earlier);
+        EXPECT_EQ(render_error(letters_network(), tmpl, out),
+                  "DiagramRenderer: cannot open template: " + tmpl);
+        EXPECT_EQ(read_file(out), earlier) << tmpl;
+    }
+}
+
+TEST_F(DiagramFiles, TemplateLinkIsFollowedOnlyToARegularFile) {
+    const std::string out = path("out.svg"), earlier = "<text>earlier</text>\n";
+    fs::create_directory(path("dir"));
+    if (!make_symlink(path("dir"), path("dir-link"))) GTEST_SKIP() << kNoSymlinks;
+    ASSERT_TRUE(make_symlink(kDevice, path("device-link")));
+    for (const std::string& tmpl : {path("device-link"), path("dir-link")}) {
         write_file(out, earlier);
         EXPECT_EQ(render_error(letters_network(), tmpl, out),
                   "DiagramRenderer: cannot open template: " + tmpl);
@@ -289,12 +325,15 @@ TEST_F(DiagramFiles, TemplateThatIsNoRegularFileLeavesTheOutputAlone) {
     }
 
     write_file(path("t.svg"), "<text>%AN3</text>\n");
-    fs::create_symlink(path("t.svg"), path("t-link.svg"));
+    ASSERT_TRUE(make_symlink(path("t.svg"), path("t-link.svg")));
     DiagramRenderer().render(letters_network(), SolverParams{}, path("t-link.svg"), out);
     EXPECT_EQ(read_file(out), "<text>0.98765</text>\n");
 }
 
 TEST_F(DiagramFiles, FifoTemplateIsRefusedWithoutWaitingForAWriter) {
+#if defined(_WIN32)
+    GTEST_SKIP() << "Windows has no FIFO in its file system";
+#else
     const std::string fifo = path("t.fifo"), out = path("out.svg");
     if (::mkfifo(fifo.c_str(), 0600) != 0) GTEST_SKIP() << "no FIFO in " << fifo;
     fs::create_symlink(fifo, path("fifo-link"));
@@ -305,19 +344,27 @@ TEST_F(DiagramFiles, FifoTemplateIsRefusedWithoutWaitingForAWriter) {
                   "DiagramRenderer: cannot open template: " + tmpl);
         EXPECT_EQ(read_file(out), "<text>earlier</text>\n") << tmpl;
     }
+#endif
 }
 
 TEST_F(DiagramFiles, OutputThatIsTheTemplateIsRefused) {
     const std::string tmpl = path("t.svg");
     write_file(tmpl, "<text>%AN1</text>\n");
-    fs::create_symlink(tmpl, path("link.svg"));
     fs::create_hard_link(tmpl, path("hard.svg"));
-    for (const std::string& out : {tmpl, path("link.svg"), path("hard.svg"),
-                                   path(".") + "/t.svg"}) {
+    for (const std::string& out : {tmpl, path("hard.svg"), path(".") + "/t.svg"}) {
         EXPECT_EQ(render_error(letters_network(), tmpl, out),
                   "DiagramRenderer: output is the template: " + out);
         EXPECT_EQ(read_file(tmpl), "<text>%AN1</text>\n");
     }
+}
+
+TEST_F(DiagramFiles, OutputThatLinksToTheTemplateIsRefused) {
+    const std::string tmpl = path("t.svg"), out = path("link.svg");
+    write_file(tmpl, "<text>%AN1</text>\n");
+    if (!make_symlink(tmpl, out)) GTEST_SKIP() << kNoSymlinks;
+    EXPECT_EQ(render_error(letters_network(), tmpl, out),
+              "DiagramRenderer: output is the template: " + out);
+    EXPECT_EQ(read_file(tmpl), "<text>%AN1</text>\n");
 }
 
 TEST_F(DiagramFiles, OutputFailures) {

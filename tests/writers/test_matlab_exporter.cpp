@@ -23,8 +23,9 @@
 namespace varnok {
 namespace {
 
+// In text mode, as the library writes its reports: a Windows line end reads as "\n".
 std::string read_file(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
+    std::ifstream in(path);
     return std::string(std::istreambuf_iterator<char>(in), {});
 }
 

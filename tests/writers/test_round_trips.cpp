@@ -127,9 +127,11 @@ TEST(VoltRatRoundTrip, StartFromTheFileConvergesAtOnceToTheSameVoltages) {
 
         // the network's own file with the "LFRESV" lines of the voltage-and-ratio file after it
         std::string restart = read_text(file) + "\n";
-        std::ifstream lines(voltrat);
-        for (std::string line; std::getline(lines, line);)
-            if (line.rfind("LFRESV ", 0) == 0) restart += line + "\n";
+        {
+            std::ifstream lines(voltrat);  // closed before the file is removed below
+            for (std::string line; std::getline(lines, line);)
+                if (line.rfind("LFRESV ", 0) == 0) restart += line + "\n";
+        }
         const std::string restart_path = temp_path(file, "_restart.txt");
         write_text(restart_path, restart);
 
