@@ -101,6 +101,39 @@ TEST(Reports, WritingTwiceGivesTheSameFile) {
     }
 }
 
+std::size_t occurrences(const std::string& text, const std::string& part) {
+    std::size_t n = 0;
+    for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
+    return n;
+}
+
+// A report is a text file of the system: its lines end in CR LF on Windows and in LF elsewhere,
+// every one of them, the last too.
+TEST(Reports, LinesEndAsTheSystemEndsTextLines) {
+#if defined(_WIN32)
+    const std::string line_end = "\r\n";
+#else
+    const std::string line_end = "\n";
+#endif
+    for (const Report& r : kReports) {
+        SCOPED_TRACE(r.name);
+        Loaded h;
+        const std::string path = temp_path(r, "line_ends");
+        ASSERT_EQ(r.write(h.ctx, path.c_str()), VARNOK_OK);
+        std::string bytes;
+        {
+            std::ifstream in(path, std::ios::binary);
+            bytes.assign(std::istreambuf_iterator<char>(in), {});
+        }
+        std::remove(path.c_str());
+        const std::size_t lines = occurrences(bytes, "\n");
+        ASSERT_GT(lines, 1u);
+        EXPECT_EQ(occurrences(bytes, line_end), lines);
+        EXPECT_EQ(occurrences(bytes, "\r"), line_end == "\r\n" ? lines : 0u);
+        EXPECT_EQ(bytes.substr(bytes.size() - line_end.size()), line_end);
+    }
+}
+
 // The write-back happens before the file is opened: a failed dump has appended the "LFRESV"
 // records already, and the next dump updates them.
 TEST(Reports, DumpAfterAFailedDumpWritesEachLfresvOnce) {
