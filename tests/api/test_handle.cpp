@@ -35,6 +35,8 @@ TEST(Handle, ApiVersionWritesOnlyGivenPointers) {
 TEST(Handle, BuildInfoNamesCompilerAndSystem) {
 #if defined(__GNUC__) && !defined(__clang__) && defined(__linux__)
     EXPECT_STREQ(varnok_get_build_info(), "varnok 1.3.0 (GNU, Linux)");
+#elif defined(__GNUC__) && !defined(__clang__) && defined(_WIN32)  // mingw-w64
+    EXPECT_STREQ(varnok_get_build_info(), "varnok 1.3.0 (GNU, Windows)");
 #else
     EXPECT_EQ(std::string(varnok_get_build_info()).rfind("varnok 1.3.0 (", 0), 0u);
 #endif

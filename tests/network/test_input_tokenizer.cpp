@@ -148,9 +148,11 @@ TEST(InputReader, UnopenablePathsChangeNothing) {
     }
 }
 
-#ifdef __linux__
 // A regular file that opens but cannot be read must not load as an empty network.
 TEST(InputReader, FailedReadIsAnError) {
+#ifndef __linux__
+    GTEST_SKIP() << "no regular file here that opens but cannot be read, as Linux's /proc/self/mem";
+#else
     Network network;
     SolverParams params;
     try {
@@ -160,8 +162,8 @@ TEST(InputReader, FailedReadIsAnError) {
         EXPECT_EQ(std::string(e.what()), "InputParser: cannot read file: /proc/self/mem");
     }
     EXPECT_TRUE(network.raw_records.empty());
-}
 #endif
+}
 
 // --- Driver ------------------------------------------------------------------------------------
 
