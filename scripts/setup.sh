@@ -1,6 +1,11 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that building, testing and fuzzing need, only those missing.
 # This is the one place that knows the package names.
+#
+#   setup.sh [windows]
+#
+# With "windows" it also installs what scripts/test-windows.sh needs to cross-build for Windows
+# x64 and to run the tests under wine.
 set -euo pipefail
 
 packages=(
@@ -17,11 +22,25 @@ packages=(
 # clang with libFuzzer and the sanitizer runtimes, for the fuzz target; the locale data, for the
 # test of a host that reads numbers under a comma-decimal locale
 optional=(clang libclang-rt-dev locales)
+# the cross compiler with the posix thread model (std::thread through winpthreads), wine to run
+# what it builds, and dpkg-dev to unpack the source packages of the target's own libraries
+windows=(
+  g++-mingw-w64-x86-64-posix
+  wine64
+  dpkg-dev
+)
+wanted=("${packages[@]}" "${optional[@]}")
+for group in "$@"; do
+  case "$group" in
+    windows) wanted+=("${windows[@]}") ;;
+    *) echo "setup: unknown package group $group" >&2; exit 2 ;;
+  esac
+done
 
 if [ "$(id -u)" -ne 0 ]; then SUDO=sudo; else SUDO=; fi
 
 missing=()
-for p in "${packages[@]}" "${optional[@]}"; do
+for p in "${wanted[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
 done
 
