@@ -88,12 +88,14 @@ run_once() {
   return "$status"
 }
 
-# Says why the program is started once more, on standard error and in the log.
+# Says why the program is started once more, on standard error and in the log, with what wine
+# said on its standard error.
 retry() {
-  local reason=$1
+  local reason=$1 said
   shift
+  said=$(head -c 300 "$scratch/err" | tr '\n' ' ')
   echo "wine-run: $reason; starting it once more" >&2
-  echo "$(date '+%F %T') $reason: $*" >>"$retry_log"
+  echo "$(date '+%F %T') $reason: $*${said:+ (standard error: $said)}" >>"$retry_log"
 }
 
 status=0
@@ -103,7 +105,6 @@ if [ "$status" -eq 254 ]; then
   status=0
   run_once "$@" || status=$?
 elif [ "$status" -ne 0 ] && [ ! -s "$scratch/out" ]; then
-  cat "$scratch/err" >&2
   retry "wine ended the program with status $status before it wrote anything" "$@"
   status=0
   run_once "$@" || status=$?
