@@ -48,8 +48,8 @@ scratch=$(mktemp -d)
 child=
 watchdog=
 cleanup() {
-  [ -n "$child" ] && kill -9 "$child" 2>/dev/null
-  [ -n "$watchdog" ] && kill "$watchdog" 2>/dev/null
+  if [ -n "$child" ]; then kill -9 "$child" 2>/dev/null || true; fi
+  if [ -n "$watchdog" ]; then kill "$watchdog" 2>/dev/null || true; fi
   rm -rf "$scratch"
 }
 trap cleanup EXIT
