@@ -2,6 +2,7 @@
 // the library's own copy of KLU.
 #include "powerflow/KLUSolver.h"
 
+#include <new>
 #include <stdexcept>
 
 #ifdef VARNOK_PRIVATE_KLU
@@ -27,6 +28,12 @@ bool fits(const SparseMatrix& matrix, const klu_symbolic* symbolic) {
            matrix.values.size() == static_cast<std::size_t>(nnz);
 }
 
+// KLU reports an allocation that failed in its status, with the same null or zero result as a
+// singular matrix: memory exhaustion, not a property of the matrix, and thrown as such.
+void throw_if_out_of_memory(const klu_common* common) {
+    if (common->status == KLU_OUT_OF_MEMORY) throw std::bad_alloc();
+}
+
 }  // namespace
 
 KLUSolver::KLUSolver() : common(new klu_common) { klu_defaults(common); }
@@ -48,7 +55,10 @@ void KLUSolver::analyze(const SparseMatrix& matrix) {
         throw std::runtime_error("KLU symbolic analysis failed");
     symbolic = klu_analyze(matrix.n, const_cast<int*>(matrix.col_ptr.data()),
                            const_cast<int*>(matrix.row_idx.data()), common);
-    if (!symbolic) throw std::runtime_error("KLU symbolic analysis failed");
+    if (!symbolic) {
+        throw_if_out_of_memory(common);
+        throw std::runtime_error("KLU symbolic analysis failed");
+    }
     analysed_col_ptr = matrix.col_ptr;
     analysed_row_idx = matrix.row_idx;
 }
@@ -65,15 +75,21 @@ void KLUSolver::factor(const SparseMatrix& matrix) {
     numeric = klu_factor(const_cast<int*>(matrix.col_ptr.data()),
                          const_cast<int*>(matrix.row_idx.data()),
                          const_cast<double*>(matrix.values.data()), symbolic, common);
-    if (!numeric) throw std::runtime_error("KLU numeric factorization failed");
+    if (!numeric) {
+        throw_if_out_of_memory(common);
+        throw std::runtime_error("KLU numeric factorization failed");
+    }
 }
 
 int KLUSolver::refactor(const SparseMatrix& matrix) {
     if (!symbolic || !numeric) throw std::runtime_error("KLU: must analyze+factor before refactor");
     if (!fits(matrix, symbolic)) return 0;
-    return klu_refactor(const_cast<int*>(matrix.col_ptr.data()),
-                        const_cast<int*>(matrix.row_idx.data()),
-                        const_cast<double*>(matrix.values.data()), symbolic, numeric, common);
+    const int ok = klu_refactor(const_cast<int*>(matrix.col_ptr.data()),
+                                const_cast<int*>(matrix.row_idx.data()),
+                                const_cast<double*>(matrix.values.data()), symbolic, numeric,
+                                common);
+    if (!ok) throw_if_out_of_memory(common);
+    return ok;
 }
 
 void KLUSolver::solve(std::vector<double>& b) {
