@@ -144,9 +144,10 @@ std::size_t bit_floor(std::size_t x) {
     return p;
 }
 
-// The key, made at the first use and deleted when the library is unloaded, so that no thread
-// ending later calls into code that is gone (what such a thread still keeps is then left to
-// the process). Trivially destructible, so it can be read after that.
+// The key, made at the first use and deleted when the library is unloaded or the process ends,
+// so that no thread ending later calls into code that is gone. The memory of the thread that
+// unloads the library goes with the key; what other threads still keep is then left to the
+// process. Trivially destructible, so it can be read after that.
 struct KeyState {
     ThreadKey key{};
     bool usable = false;
@@ -156,6 +157,7 @@ struct KeyDeleter {
     KeyState& state;
     ~KeyDeleter() {
         if (!state.usable) return;
+        if (void* value = key_value(state.key)) end_of_thread(value);
         state.usable = false;
         delete_key(state.key);
     }

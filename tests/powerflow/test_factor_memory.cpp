@@ -346,6 +346,19 @@ TEST(FactorMemory, MemoryFunctionsOfThePrivateCopy) {
     EXPECT_EQ(SuiteSparse_config_printf_func_get(), nullptr);
 #else
     EXPECT_EQ(SuiteSparse_config.printf_func, nullptr);
+    // SuiteSparse 5's struct: its memory members lead to the same blocks, realloc keeping the
+    // bytes in use
+    auto* items = static_cast<double*>(SuiteSparse_config.calloc_func(5000, sizeof(double)));
+    ASSERT_NE(items, nullptr);
+    for (int i = 0; i < 5000; ++i) ASSERT_EQ(items[i], 0.0);
+    for (int i = 0; i < 5000; ++i) items[i] = i;
+    auto* more = static_cast<double*>(SuiteSparse_config.realloc_func(items, 90000 * 8));
+    ASSERT_NE(more, nullptr);
+    for (int i = 0; i < 5000; ++i) ASSERT_EQ(more[i], i);
+    SuiteSparse_config.free_func(more);
+    void* plain = SuiteSparse_config.malloc_func(100);
+    EXPECT_NE(plain, nullptr);
+    SuiteSparse_free(plain);
 #endif
 }
 
