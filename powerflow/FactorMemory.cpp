@@ -38,7 +38,9 @@ void* key_value(ThreadKey key) { return pthread_getspecific(key); }
 bool set_key_value(ThreadKey key, void* value) { return pthread_setspecific(key, value) == 0; }
 }  // namespace
 #elif defined(_WIN32)
+#ifndef NOMINMAX
 #define NOMINMAX
+#endif
 #include <windows.h>
 namespace {
 using ThreadKey = DWORD;
