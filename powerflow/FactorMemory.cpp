@@ -149,28 +149,26 @@ std::size_t bit_floor(std::size_t x) {
 // The key, made at the first use and deleted when the library is unloaded or the process ends,
 // so that no thread ending later calls into code that is gone. The memory of the thread that
 // unloads the library goes with the key; what other threads still keep is then left to the
-// process. Trivially destructible, so it can be read after that.
+// process. Trivially destructible, so it can be read after that, by any thread.
 struct KeyState {
     ThreadKey key{};
-    bool usable = false;
+    std::atomic<bool> usable{false};
+    KeyState() { usable.store(make_key(key), std::memory_order_relaxed); }
+    bool ready() const { return usable.load(std::memory_order_relaxed); }
 };
 
 struct KeyDeleter {
     KeyState& state;
     ~KeyDeleter() {
-        if (!state.usable) return;
+        if (!state.ready()) return;
         if (void* value = key_value(state.key)) end_of_thread(value);
-        state.usable = false;
+        state.usable.store(false, std::memory_order_relaxed);
         delete_key(state.key);
     }
 };
 
 KeyState& key_state() {
-    static KeyState state = [] {
-        KeyState s;
-        s.usable = make_key(s.key);
-        return s;
-    }();
+    static KeyState state;
     static KeyDeleter deleter{state};
     return state;
 }
@@ -214,7 +212,7 @@ std::size_t FactorMemory::live_bytes() const {
 
 FactorMemory* FactorMemory::of_this_thread() {
     const KeyState& key = key_state();
-    if (!key.usable) return nullptr;
+    if (!key.ready()) return nullptr;
     void* value = key_value(key.key);
     if (value == kEnded) return nullptr;
     if (value) return static_cast<FactorMemory*>(value);
