@@ -21,3 +21,6 @@ file(RELATIVE_PATH VARNOK_PC_TO_PREFIX /${CMAKE_INSTALL_LIBDIR}/pkgconfig /)
 string(REGEX REPLACE "/$" "" VARNOK_PC_TO_PREFIX "${VARNOK_PC_TO_PREFIX}")
 configure_file(cmake/varnok.pc.in ${PROJECT_BINARY_DIR}/varnok.pc @ONLY)
 install(FILES ${PROJECT_BINARY_DIR}/varnok.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
+
+# The licence and the notice of what the library holds of others go with it (THIRD_PARTY_NOTICES.md).
+install(FILES LICENSE THIRD_PARTY_NOTICES.md DESTINATION ${CMAKE_INSTALL_DOCDIR})

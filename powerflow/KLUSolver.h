@@ -1,5 +1,6 @@
 // Sole owner of one KLU factorisation: symbolic analysis, numeric factorisation,
-// refactorisation, solve and transposed solve. Failures throw runtime errors beginning "KLU".
+// refactorisation, solve and transposed solve. Failures throw runtime errors beginning "KLU";
+// an allocation that fails inside KLU throws std::bad_alloc, as every other does.
 #pragma once
 
 #include <vector>
@@ -27,7 +28,8 @@ public:
     // Replaces the numeric object. A matrix of another order or entry count than the analysed
     // one fails like a singular one; so does refactor (returning 0).
     void factor(const SparseMatrix& matrix);
-    // klu_refactor's result: non-zero on success, 0 on failure (a zero pivot, for instance).
+    // klu_refactor's result: non-zero on success, 0 on failure (a zero pivot, for instance;
+    // out of memory throws).
     int refactor(const SparseMatrix& matrix);
     void solve(std::vector<double>& b);   // b := A^-1 b
     void tsolve(std::vector<double>& b);  // b := A^-T b

@@ -8,6 +8,9 @@ tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
 
 cmake --install "$build" --prefix "$tmp/prefix" >/dev/null
+for f in LICENSE THIRD_PARTY_NOTICES.md; do
+  [ -f "$tmp/prefix/share/doc/varnok/$f" ] || { echo "check_install: $f not installed" >&2; exit 1; }
+done
 cmake -S tests/install_consumer -B "$tmp/consumer" -G Ninja -DCMAKE_PREFIX_PATH="$tmp/prefix" >/dev/null
 cmake --build "$tmp/consumer" >/dev/null
 "$tmp/consumer/consumer"

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <new>
 #include <cstdint>
 #include <random>
 #include <set>
@@ -9,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "failing_allocation.h"
 #include "network/InputParser.h"
 #include "powerflow/KLUSolver.h"
 #include "powerflow/SparseMatrix.h"
@@ -402,6 +404,59 @@ TEST(KluWrapper, SingularMatrix) {
     std::vector<double> c{6, 11, 8};
     klu.solve(c);
     EXPECT_NEAR(c[2], 3.0, 1e-14);
+}
+
+// An allocation that fails inside KLU is memory exhaustion, thrown as std::bad_alloc, not a
+// matrix that cannot be analysed or factorised; the wrapper works again afterwards.
+TEST(KluWrapper, OutOfMemoryInsideKluThrowsBadAlloc) {
+    if (!varnok_test_can_fail_allocations())
+        GTEST_SKIP() << "allocations cannot be made to fail here (needs glibc, no sanitizer)";
+    const SparseMatrix m = small_matrix();
+    struct Case {
+        const char* call;
+        bool analysed;    // before the failing call
+        bool factorised;
+        void (*make)(KLUSolver&, const SparseMatrix&);
+    };
+    const Case cases[] = {
+        {"klu_analyze", false, false, [](KLUSolver& k, const SparseMatrix& a) { k.analyze(a); }},
+        {"klu_factor", true, false, [](KLUSolver& k, const SparseMatrix& a) { k.factor(a); }},
+        // A refactorisation allocates only to scale a factorisation that was not scaled.
+        {"klu_refactor", true, true,
+         [](KLUSolver& k, const SparseMatrix& a) {
+             k.common->scale = 2;
+             (void)k.refactor(a);
+         }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.call);
+        KLUSolver klu;
+        // once whole first, so that the thread's own memory is set up before the failure
+        klu.analyze(m);
+        klu.factor(m);
+        klu.release();
+        if (c.analysed) klu.analyze(m);
+        if (c.factorised) {
+            klu.common->scale = 0;
+            klu.factor(m);
+        }
+
+        bool bad_alloc = false;
+        varnok_test_fail_allocation(1);
+        try {
+            c.make(klu, m);
+        } catch (const std::bad_alloc&) {
+            bad_alloc = true;
+        }
+        EXPECT_TRUE(varnok_test_allocation_failed());
+        EXPECT_TRUE(bad_alloc);
+
+        klu.analyze(m);
+        klu.factor(m);
+        std::vector<double> b{6, 11, 8};  // A (1, 2, 3)
+        klu.solve(b);
+        EXPECT_NEAR(b[2], 3.0, 1e-14);
+    }
 }
 
 TEST(KluWrapper, AnalysisFailure) {
