@@ -354,14 +354,21 @@ namespace {
 // ---- The C library's conversions in the C locale ----
 
 #if defined(_WIN32)
+// mingw-w64 takes _strtod_l from msvcrt.dll, which reads neither "inf", "nan" nor hexadecimal
+// numbers and keeps quiet about inexact subnormal results: reals are read by read_real_prefix
+// there. Its _strtol_l reads base 10 as glibc's strtol_l does.
 using LocaleHandle = _locale_t;
 LocaleHandle make_c_locale() { return _create_locale(LC_ALL, "C"); }
-double strtod_in(const char* text, char** end, LocaleHandle c) { return _strtod_l(text, end, c); }
+RealPrefix strtod_in(const char* text, LocaleHandle) { return read_real_prefix(text); }
 long strtol_in(const char* text, char** end, LocaleHandle c) { return _strtol_l(text, end, 10, c); }
 #else
 using LocaleHandle = locale_t;
 LocaleHandle make_c_locale() { return newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(0)); }
-double strtod_in(const char* text, char** end, LocaleHandle c) { return strtod_l(text, end, c); }
+RealPrefix strtod_in(const char* text, LocaleHandle c) {
+    char* end = nullptr;
+    const double value = strtod_l(text, &end, c);
+    return {value, static_cast<std::size_t>(end - text), errno == ERANGE};
+}
 long strtol_in(const char* text, char** end, LocaleHandle c) { return strtol_l(text, end, 10, c); }
 #endif
 
@@ -403,12 +410,10 @@ private:
 double parse_real(const std::string& text) {
     const LocaleHandle c = c_locale();
     const SavedErrno errno_guard;
-    const char* begin = text.c_str();
-    char* end = nullptr;
-    const double value = strtod_in(begin, &end, c);
-    if (end == begin) raise_stod_failure(false);
-    if (errno == ERANGE) raise_stod_failure(true);
-    return value;
+    const RealPrefix number = strtod_in(text.c_str(), c);
+    if (number.length == 0) raise_stod_failure(false);
+    if (number.out_of_range) raise_stod_failure(true);
+    return number.value;
 }
 
 int parse_integer(const std::string& text) {

@@ -10,10 +10,11 @@
 
 namespace varnok {
 
-// As std::stod in the C locale: leading white space skipped, the longest prefix that forms a
-// number converted (decimal or hexadecimal, infinity and not-a-number included) and the rest of
-// the text ignored. No number at the start raises std::invalid_argument, a value outside the
-// range of double std::out_of_range, each the very exception (type and text) of std::stod.
+// As std::stod in glibc's C locale, on every system: leading white space skipped, the longest
+// prefix that forms a number converted (decimal or hexadecimal, infinity and not-a-number
+// included) and the rest of the text ignored. No number at the start raises
+// std::invalid_argument, a value outside the range of double std::out_of_range, each the very
+// exception (type and text) of std::stod.
 double parse_real(const std::string& text);
 
 // As std::stoi in base 10 in the C locale, with the exceptions of std::stoi.

@@ -51,12 +51,17 @@ const char* const kIntegerTexts[] = {
 // In the C locale (the state of a program that never called setlocale) every text converts as
 // the standard conversions convert it, failures included.
 TEST(NumberText, ReadsAsTheStandardConversionsInTheCLocale) {
-    for (const char* text : kRealTexts)
-        expect_same(outcome_of(parse_real, text),
-                    outcome_of([](const std::string& t) { return std::stod(t); }, text), text);
     for (const char* text : kIntegerTexts)
         expect_same(outcome_of(parse_integer, text),
                     outcome_of([](const std::string& t) { return std::stoi(t); }, text), text);
+#if defined(_WIN32)
+    // std::stod there is mingw-w64's own reading ("NAN(123)" has another payload), which
+    // parse_real does not follow: RealPrefix.ReadsAsGlibcDoes holds these texts too.
+    GTEST_SKIP() << "std::stod is not glibc's reading here, which parse_real keeps";
+#endif
+    for (const char* text : kRealTexts)
+        expect_same(outcome_of(parse_real, text),
+                    outcome_of([](const std::string& t) { return std::stod(t); }, text), text);
 }
 
 TEST(NumberText, SameUnderACommaDecimalLocale) {

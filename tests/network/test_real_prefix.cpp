@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstring>
 #include <limits>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -19,6 +20,7 @@
 #include <cstdlib>
 #endif
 
+#include "comma_locale.h"
 #include "network/NumberText.h"
 #include "network/real_texts.h"
 
@@ -244,12 +246,32 @@ std::vector<Case> glibc_cases() {
     };
 }
 
+// What parse_real makes of a text whose reading is `r`: the value, or the exception's type.
+std::string parse_outcome(const RealPrefix& r) {
+    if (r.length == 0) return "invalid_argument";
+    if (r.out_of_range) return "out_of_range";
+    char text[24];
+    std::snprintf(text, sizeof text, "0x%016" PRIx64, bits_of(r.value));
+    return text;
+}
+
+std::string parse_outcome_of(const std::string& text) {
+    try {
+        return parse_outcome({parse_real(text), 1, false});
+    } catch (const std::invalid_argument&) {
+        return "invalid_argument";
+    } catch (const std::out_of_range&) {
+        return "out_of_range";
+    }
+}
+
 TEST(RealPrefix, ReadsAsGlibcDoes) {
     for (const Case& c : glibc_cases()) {
         SCOPED_TRACE("'" + c.text.substr(0, 60) + "'");
         RealPrefix recorded{0.0, c.length, c.out_of_range};
         std::memcpy(&recorded.value, &c.bits, sizeof c.bits);
         EXPECT_EQ(shown(read_real_prefix(c.text.c_str())), shown(recorded));
+        EXPECT_EQ(parse_outcome_of(c.text), parse_outcome(recorded));
         RealPrefix glibc;
         if (glibc_strtod(c.text.c_str(), glibc)) {
             EXPECT_EQ(shown(glibc), shown(recorded));
@@ -285,6 +307,42 @@ TEST(RealPrefix, GeneratedTextsReadAsGlibcDoes) {
     // glibc's outcomes for these texts, recorded for where it is not at hand
     EXPECT_EQ(outcomes, 0xe65b72d9295c8a27u)
         << "where glibc agrees text by text, the texts themselves changed";
+}
+
+std::string integer_outcome_of(const std::string& text) {
+    try {
+        return std::to_string(parse_integer(text));
+    } catch (const std::invalid_argument&) {
+        return "invalid_argument";
+    } catch (const std::out_of_range&) {
+        return "out_of_range";
+    }
+}
+
+// Every byte before a digit: only the C locale's six white-space characters are skipped.
+void expect_only_c_white_space_skipped() {
+    for (int byte = 1; byte < 256; ++byte) {
+        const char c = static_cast<char>(byte);
+        const std::string text = std::string(1, c) + "5";
+        std::string real = "invalid_argument";
+        std::string integer = "invalid_argument";
+        if (std::strchr(" \t\n\v\f\r+-0123456789", c) != nullptr) {
+            const int value = c == '-' ? -5 : c >= '0' && c <= '9' ? 10 * (c - '0') + 5 : 5;
+            real = parse_outcome({static_cast<double>(value), 2, false});
+            integer = std::to_string(value);
+        } else if (c == '.') {
+            real = parse_outcome({0.5, 2, false});
+        }
+        EXPECT_EQ(parse_outcome_of(text), real) << "byte " << byte;
+        EXPECT_EQ(integer_outcome_of(text), integer) << "byte " << byte;
+    }
+}
+
+TEST(NumberText, OnlyTheCLocalesWhiteSpaceComesBeforeANumber) {
+    expect_only_c_white_space_skipped();
+    test_support::CommaLocale host;
+    if (!host.active()) GTEST_SKIP() << test_support::CommaLocale::skip_reason();
+    expect_only_c_white_space_skipped();
 }
 
 }  // namespace
