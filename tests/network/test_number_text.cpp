@@ -1,6 +1,7 @@
 // Numbers read and written as the C locale does, whatever locale the host has set.
 #include <gtest/gtest.h>
 
+#include <clocale>
 #include <cmath>
 #include <cstring>
 #include <iterator>
@@ -82,6 +83,28 @@ TEST(NumberText, SameUnderACommaDecimalLocale) {
         expect_same(outcome_of(parse_integer, kIntegerTexts[i]), integers[i], kIntegerTexts[i]);
     EXPECT_EQ(format_default(-1234.5678), shown);
     EXPECT_EQ(shown, "-1234.57");
+}
+
+// The comma-locale tests run wherever the C runtime has such a locale, whether or not the C++
+// library knows it by name, and leave the C locale as they found it.
+TEST(NumberText, CommaLocaleTestsRunWhereTheSystemHasOne) {
+    const std::string before = std::setlocale(LC_ALL, nullptr);
+    bool system_has_one = false;
+    for (const char* name : {"de_DE.UTF-8", "German_Germany.1252"})
+        if (std::setlocale(LC_ALL, name) != nullptr)
+            system_has_one = system_has_one || std::localeconv()->decimal_point[0] == ',';
+    std::setlocale(LC_ALL, "C");  // a known locale for the helper to put back
+    if (!system_has_one) {
+        std::setlocale(LC_ALL, before.c_str());
+        GTEST_SKIP() << test_support::CommaLocale::skip_reason();
+    }
+    {
+        test_support::CommaLocale host;
+        EXPECT_TRUE(host.active());
+        EXPECT_STREQ(std::localeconv()->decimal_point, ",");
+    }
+    EXPECT_STREQ(std::setlocale(LC_ALL, nullptr), "C");
+    std::setlocale(LC_ALL, before.c_str());
 }
 
 }  // namespace
