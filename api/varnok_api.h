@@ -441,7 +441,9 @@ VARNOK_API int varnok_get_contingency_violation(VarnokContext* ctx, int index, i
  * fields, and an "LFRESV" record (bus, |V|, angle) for every bus, appended at the end for a bus
  * that had none (of two buses of one name, only for the later one, which the name finds). The "$"
  * records keep the texts of the file: options set later do not reach the dump. A field loses the
- * blanks at its ends (one read from ' A' is written A). Loaded and solved again, the dump gives
+ * blanks at its ends (one read from ' A' is written A). Numbers are written with 9 significant
+ * digits, and one below the smallest normal double (which a solve that did not converge can
+ * leave) as 0, so that every dump loads again. Loaded and solved again, the dump gives
  * the same solution (a phase shifter starts again from its position in the file). It changes the
  * handle's network: the state is written into the records kept from the file even when the file
  * cannot be opened, and a later dump updates the "LFRESV" records appended before instead of
