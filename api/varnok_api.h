@@ -356,9 +356,13 @@ VARNOK_API int varnok_apply_changes(VarnokContext* ctx);
  * A solve that does not converge gives the one text "divergence !". A step that cannot be
  * applied as written changes nothing, and its report (below), without the leading blank and the
  * newline, comes first among the violations, in step order: "unknown branch in contingency
- * description : <name>" (generator, SVC, bus), "Slack generator must not be tripped !"; the
- * contingency is still solved and screened. A contingency is accepted when every step applied
- * and it converged without violation.
+ * description : <name>" (generator, SVC, bus), "Slack generator must not be tripped !". So does
+ * each line of the file that the reader reported, in file order among them: "unknown
+ * contingency action: <line>" (a mistyped keyword, a keyword with its name on the same line, or
+ * the name line of a next contingency whose "end_contingency" before it is missing) and "invalid
+ * HC compensation value: <line>" (no number, or one that is not finite). The contingency's
+ * valid steps are still made, and it is solved and screened. A contingency is accepted when the
+ * reader reported none of its lines, every step applied and it converged without violation.
  *
  * Results stay in the handle, one per contingency in list order, until the next run that
  * completes (which replaces them all) or the next successful varnok_load_file (which empties
