@@ -45,6 +45,17 @@ fixed_runs() {
   esac
 }
 fixed_seed=1
+# A run also depends on where the system places the program in memory: some branches of the code
+# and of the standard library follow addresses, and so does the coverage that steers the fuzzer.
+# The fixed run places it at the same addresses each time, where the system lets it.
+same_addresses=()
+if [ "$mode" = fixed ]; then
+  if setarch "$(uname -m)" -R true 2>/dev/null; then
+    same_addresses=(setarch "$(uname -m)" -R)
+  else
+    echo "fuzz.sh: address randomisation cannot be turned off here; the fixed run may vary" >&2
+  fi
+fi
 
 # Only the core library and the fuzz targets are built; the test programs are configured but not
 # compiled.
@@ -88,10 +99,10 @@ fuzz() {
     local runs
     runs=$(fixed_runs "$target")
     echo "== fuzzing $target: $runs inputs from seed $fixed_seed"
-    # Two things would make the run differ from one time to the next: compare tracing, whose
-    # operands include addresses, and rereading the corpus folder by the clock.
-    "$binary" "$corpus" "${options[@]}" -seed="$fixed_seed" -runs="$runs" -use_cmp=0 -reload=0 \
-      -print_final_stats=1
+    # Two more things would make the run differ from one time to the next: compare tracing,
+    # whose operands include addresses, and rereading the corpus folder by the clock.
+    "${same_addresses[@]}" "$binary" "$corpus" "${options[@]}" -seed="$fixed_seed" \
+      -runs="$runs" -use_cmp=0 -reload=0 -print_final_stats=1
   else
     echo "== fuzzing $target for $seconds s"
     "$binary" "$corpus" "${options[@]}" -max_total_time="$seconds" -print_final_stats=1

@@ -39,7 +39,10 @@ inline std::string temp_file() {
     const fs::path folder = fs::temp_directory_path(error);
     if (error) std::abort();
     for (;;) {
-        const fs::path path = folder / ("varnok_fuzz_" + std::to_string(draw()));
+        char name[32];
+        std::snprintf(name, sizeof name, "varnok_fuzz_%016llx",
+                      static_cast<unsigned long long>(draw()));
+        const fs::path path = folder / name;
         const bool taken = fs::exists(path, error);
         if (error) std::abort();
         if (taken) continue;
