@@ -10,6 +10,9 @@ file(COPY_FILE ${NETWORK} ${WORKDIR}/net.txt)
 function(run name rc out_regex err_regex)
   execute_process(COMMAND ${HOST} ${ARGN} WORKING_DIRECTORY ${WORKDIR}
                   RESULT_VARIABLE got OUTPUT_VARIABLE out ERROR_VARIABLE err)
+  # lines end in CR LF where the C library writes text that way
+  string(REPLACE "\r" "" out "${out}")
+  string(REPLACE "\r" "" err "${err}")
   if(NOT got EQUAL rc)
     message(FATAL_ERROR "${name}: exit status ${got}, expected ${rc}\n${out}\n${err}")
   endif()
