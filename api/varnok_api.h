@@ -5,8 +5,15 @@
  * in one order: the handle (a null handle gives VARNOK_ERR_NULL_ARG and stores nothing), the other
  * required pointers, whether a network is loaded where one is needed, then names and indexes.
  * Apart from a NULL handle and a NULL name given to a lookup (varnok_find_*), a negative status
- * leaves a text in the handle's last error (varnok_get_last_error); a success never clears it. No function starts a thread or takes a lock: a handle serves one caller at a
- * time, distinct handles share nothing.
+ * leaves a text in the handle's last error (varnok_get_last_error); a success never clears it.
+ * Some successes replace it with a warning or a report, each described at its function:
+ * varnok_apply_changes with an active-power imbalance, varnok_change_generation cut at an active
+ * limit, varnok_change_zone_generation that could not place the whole change, and the two
+ * contingency runs when they report something (an unknown action or name, a bad "HC" value, a
+ * trip of the slack bus's generator). Every other success leaves it as it was, so a host that
+ * reads the last error after one of these calls clears it first (varnok_clear_last_error) to
+ * tell this call's text from an older one. No function starts a thread or takes a lock: a
+ * handle serves one caller at a time, distinct handles share nothing.
  *
  * Units: voltages in per unit, angles in radians, nominal voltages in kV; every power a query
  * returns is in MW, Mvar or MVA on option VARNOK_OPT_SBASE at the time of the call.
@@ -83,7 +90,9 @@ VARNOK_API void varnok_clear_last_error(VarnokContext* ctx);
 /* Sets option `id` (0 to 8) to `value` and returns 0; -4 for an unknown id (tested first).
  * Refused with -1, the option keeping its old value: for VARNOK_OPT_SBASE any value that is not
  * a positive finite number ("varnok_set_option: base power must be a positive finite number: "
- * and the value in six significant digits with a decimal point), for the other real options NaN
+ * and the value as a C++ stream prints a double by default: up to six significant digits, no
+ * trailing zeros and no decimal point for a whole number, "0", "-0", "-5", "-2.5e-07", "inf",
+ * "nan"), for the other real options NaN
  * ("varnok_set_option: value is not a number"). Zero, negative and infinite tolerances and
  * thresholds are taken; an infinite threshold means no limit. The integer options take any
  * value: truncated toward zero, saturated at the ends of the int range, 0 for NaN. Options
@@ -356,9 +365,13 @@ VARNOK_API int varnok_apply_changes(VarnokContext* ctx);
  * A solve that does not converge gives the one text "divergence !". A step that cannot be
  * applied as written changes nothing, and its report (below), without the leading blank and the
  * newline, comes first among the violations, in step order: "unknown branch in contingency
- * description : <name>" (generator, SVC, bus), "Slack generator must not be tripped !"; the
- * contingency is still solved and screened. A contingency is accepted when every step applied
- * and it converged without violation.
+ * description : <name>" (generator, SVC, bus), "Slack generator must not be tripped !". So does
+ * each line of the file that the reader reported, in file order among them: "unknown
+ * contingency action: <line>" (a mistyped keyword, a keyword with its name on the same line, or
+ * the name line of a next contingency whose "end_contingency" before it is missing) and "invalid
+ * HC compensation value: <line>" (no number, or one that is not finite). The contingency's
+ * valid steps are still made, and it is solved and screened. A contingency is accepted when the
+ * reader reported none of its lines, every step applied and it converged without violation.
  *
  * Results stay in the handle, one per contingency in list order, until the next run that
  * completes (which replaces them all) or the next successful varnok_load_file (which empties
@@ -441,7 +454,9 @@ VARNOK_API int varnok_get_contingency_violation(VarnokContext* ctx, int index, i
  * fields, and an "LFRESV" record (bus, |V|, angle) for every bus, appended at the end for a bus
  * that had none (of two buses of one name, only for the later one, which the name finds). The "$"
  * records keep the texts of the file: options set later do not reach the dump. A field loses the
- * blanks at its ends (one read from ' A' is written A). Loaded and solved again, the dump gives
+ * blanks at its ends (one read from ' A' is written A). Numbers are written with 9 significant
+ * digits, and one below the smallest normal double (which a solve that did not converge can
+ * leave) as 0, so that every dump loads again. Loaded and solved again, the dump gives
  * the same solution (a phase shifter starts again from its position in the file). It changes the
  * handle's network: the state is written into the records kept from the file even when the file
  * cannot be opened, and a later dump updates the "LFRESV" records appended before instead of
@@ -450,9 +465,12 @@ VARNOK_API int varnok_write_dump(VarnokContext* ctx, const char* path);
 /* The voltage-and-ratio file: one "LFRESV" line per bus (|V| pu, angle rad) and one "TRANSFO"
  * line per in-service regulated transformer (impedance and shunts in percent on its rating,
  * ratio in percent, phase in degrees, rating in MVA on the base power of the load), both readable
- * as input; appended to the network's file, the "LFRESV" lines make the next solve start from
- * these voltages. A transformer rated 0 is written with shunt percentages of 0 and cannot be read
- * back. Changes nothing in the handle. Writer: "VoltRatWriter". */
+ * as input. For a start point, append only its "LFRESV" lines to the network's file: the next
+ * solve then starts from these voltages. Appending the whole file also adds each "TRANSFO" line
+ * as a further branch of the same name beside the transformer already in the file (a name used
+ * twice adds a branch), which changes the network and its solution. A transformer rated 0 is
+ * written with shunt percentages of 0 and cannot be read back. Changes nothing in the handle.
+ * Writer: "VoltRatWriter". */
 VARNOK_API int varnok_write_voltrat(VarnokContext* ctx, const char* path);
 
 /* Admittance-matrix script in MATLAB syntax at `path`: for each bus k (1-based, in index order)

@@ -1,15 +1,14 @@
-/* A small host program: loads a network file (by default the sample next to this source), solves
- * the power flow, prints the element counts and the bus table, and fills in the diagram of the
- * network.
+/* A small host program: loads a network file, solves the power flow, prints the element counts
+ * and the bus table, and fills in the diagram of the network.
  *
  *   varnok_host [network file [diagram template [diagram output]]]
+ *   varnok_host --help
  *
- * The template defaults to the network file's name with ".svg" in place of its extension (the
- * sample has examples/sample.svg); without one no diagram is written. The filled diagram goes
- * to "varnok_diagram.svg" in the working directory unless an output is given.
- *
- * A relative input path that cannot be opened from the working directory is tried again relative
- * to the source tree, so the defaults work from any directory. */
+ * It reads only the files named, relative paths taken from the working directory; without a
+ * network file it solves the sample network of the source tree (examples/sample.txt). The
+ * template defaults to the network file's name with ".svg" in place of its extension (the sample
+ * has examples/sample.svg); without one no diagram is written. The filled diagram goes to
+ * "varnok_diagram.svg" in the working directory unless an output is given. */
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -20,23 +19,28 @@
 #define VARNOK_SOURCE_ROOT "."
 #endif
 
-static const char* default_path = "examples/sample.txt";
+static const char* sample_path = VARNOK_SOURCE_ROOT "/examples/sample.txt";
 static const char* default_diagram = "varnok_diagram.svg";
+
+static void usage(FILE* out, const char* program) {
+    fprintf(out,
+            "usage: %s [network file [diagram template [diagram output]]]\n"
+            "       %s --help\n"
+            "Loads and solves the network file, prints its element counts and bus table, and\n"
+            "fills in its diagram from the template into the output. Relative paths are taken\n"
+            "from the working directory.\n"
+            "  network file      default: the sample network %s\n"
+            "  diagram template  default: the network file's name with .svg for its extension,\n"
+            "                    when that file exists (else no diagram)\n"
+            "  diagram output    default: %s\n",
+            program, program, sample_path, default_diagram);
+}
 
 static int readable(const char* path) {
     FILE* f = fopen(path, "rb");
     if (!f) return 0;
     fclose(f);
     return 1;
-}
-
-/* The path as given when it opens; else, for a relative path, the same under the source tree
- * (written into `buffer`); else the path as given, for the library to report. */
-static const char* resolve(const char* path, char* buffer, size_t size) {
-    if (readable(path) || path[0] == '/') return path;
-    if (strlen(VARNOK_SOURCE_ROOT) + 1 + strlen(path) + 1 > size) return path;
-    sprintf(buffer, "%s/%s", VARNOK_SOURCE_ROOT, path);
-    return readable(buffer) ? buffer : path;
 }
 
 /* The network path with ".svg" in place of its extension, written into `buffer`, when that file
@@ -52,18 +56,30 @@ static const char* template_beside(const char* network, char* buffer, size_t siz
 }
 
 int main(int argc, char** argv) {
-    char buffer[4096], template_buffer[4096];
-    const char *path, *diagram_template, *diagram;
+    char template_buffer[4096];
+    const char *program = argc > 0 ? argv[0] : "varnok_host", *path, *diagram_template, *diagram;
     VarnokContext* ctx;
-    int status, major, minor, patch;
+    int status, major, minor, patch, i;
     double p_mis = 0.0, q_mis = 0.0;
 
+    /* Options are only --help and -h; a file whose name begins with "-" is given as "./-name". */
+    for (i = 1; i < argc; ++i) {
+        if (strcmp(argv[i], "--help") == 0 || strcmp(argv[i], "-h") == 0) {
+            usage(stdout, program);
+            return 0;
+        }
+        if (argv[i][0] == '-' && argv[i][1] != '\0') {
+            fprintf(stderr, "%s: unknown option %s\n", program, argv[i]);
+            usage(stderr, program);
+            return 2;
+        }
+    }
     if (argc > 4) {
-        fprintf(stderr, "usage: %s [network file [diagram template [diagram output]]]\n", argv[0]);
+        usage(stderr, program);
         return 2;
     }
-    path = resolve(argc >= 2 ? argv[1] : default_path, buffer, sizeof buffer);
-    diagram_template = argc >= 3 ? resolve(argv[2], template_buffer, sizeof template_buffer)
+    path = argc >= 2 ? argv[1] : sample_path;
+    diagram_template = argc >= 3 ? argv[2]
                                  : template_beside(path, template_buffer, sizeof template_buffer);
     diagram = argc == 4 ? argv[3] : default_diagram;
 
@@ -97,6 +113,7 @@ int main(int argc, char** argv) {
     printf("%s after %d iterations (largest mismatch %g MW, %g Mvar)\n",
            status == 0 ? "converged" : "NOT converged", varnok_get_iteration_count(ctx), p_mis,
            q_mis);
+    printf("bus table: V in pu, angle in radians, vnom_kv in kV\n");
     fputs(varnok_get_output_text(ctx), stdout);
 
     /* the diagram shows the state the solve left, converged or not */

@@ -20,7 +20,7 @@ namespace {
 // reactance is raised to the floor and the user told.
 constexpr double kImpedanceFloor = 1e-5;
 // Ratio fields of 0 (or nearly) mean "nominal".
-constexpr double kZeroRatio = 1e-10;
+constexpr double kZeroRatio = InputParser::zero_ratio;
 // Degrees per radian as the input format has always used it.
 constexpr double kDegreesPerRadian = 57.2957795;
 // Rating of branches that cannot overload (switches, admittance branches), pu.
@@ -242,6 +242,9 @@ void InputParser::translate_trfo(const Record& record, Network& network, int ind
     tap.vdes = vdes;
     tap.deadband = deadband;
     build_tap_table(tap, first_pct, last_pct, positions, network.branches[static_cast<std::size_t>(at)]);
+    if (const int zero = first_zero_ratio(tap.ratios); zero >= 0)
+        refuse("TRFO '" + branch.name + "' tap table holds a zero ratio at position " +
+               std::to_string(zero));
     network.tap_regulators.push_back(std::move(tap));
 }
 
@@ -284,6 +287,12 @@ void InputParser::translate_nrtp(const Record& record, Network& network, int ind
     branch.rating = kUnlimitedRating;
     branch.kind = BRANCH_NRTP;
     add_branch(network, branch, index, 11, -1);
+}
+
+int InputParser::first_zero_ratio(const std::vector<double>& ratios) {
+    for (std::size_t k = 0; k < ratios.size(); ++k)
+        if (std::fabs(ratios[k]) < zero_ratio) return static_cast<int>(k);
+    return -1;
 }
 
 void InputParser::build_tap_table(TapRegulator& tap, double first_pct, double last_pct,

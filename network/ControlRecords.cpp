@@ -103,6 +103,9 @@ void read_long_table(const InputParser::Record& record, const Branch& branch, Ph
     for (std::size_t j = 1; j < pst.positions.size(); ++j)
         if (pst.positions[j] <= pst.positions[j - 1])
             refuse("PSHIFT-P '" + f[0] + "' data not in increasing order of tap position");
+    if (const int zero = InputParser::first_zero_ratio(pst.ratios); zero >= 0)
+        refuse("PSHIFT-P '" + f[0] + "' table holds a zero ratio at position " +
+               std::to_string(pst.positions[static_cast<std::size_t>(zero)]));
 }
 
 void read_sign(const InputParser::Record& record, PhaseShifter& pst) {
@@ -253,6 +256,9 @@ void InputParser::translate_ltc_v(const Record& record, Network& network,
     tap.vdes = vdes;
     tap.deadband = deadband;
     build_tap_table(tap, first_pct, last_pct, positions, br);
+    if (const int zero = first_zero_ratio(tap.ratios); zero >= 0)
+        refuse("LTC-V '" + f[0] + "' tap table holds a zero ratio at position " +
+               std::to_string(zero));
     br.kind = BRANCH_REGULATED_TRANSFORMER;
     network.tap_regulators.push_back(tap);
     mark(controlled.tap_changer, branch);

@@ -80,6 +80,13 @@ public:
     // and the branch's ratio then set to the table entry there.
     static void build_tap_table(TapRegulator& tap, double first_pct, double last_pct,
                                 int positions, Branch& branch);
+
+    // Below this a ratio counts as zero: a ratio field means nominal, and a table entry is
+    // refused, since a zero ratio can be neither solved (the equations divide by it) nor written
+    // back (its field would read back as nominal).
+    static constexpr double zero_ratio = 1e-10;
+    // The index of the first entry of `ratios` whose absolute value is below `zero_ratio`, or -1.
+    static int first_zero_ratio(const std::vector<double>& ratios);
 };
 
 }  // namespace varnok

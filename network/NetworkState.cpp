@@ -1,5 +1,7 @@
 // Snapshot and reset, island pruning and the write-back into the raw records.
+#include <cmath>
 #include <cstddef>
+#include <limits>
 #include <string>
 #include <utility>
 #include <vector>
@@ -150,7 +152,13 @@ bool unreached_bus(const std::vector<char>& reached, int bus) {
     return valid_index(bus, reached.size()) && !reached[static_cast<std::size_t>(bus)];
 }
 
-std::string number_text(double value) { return fmt::format("{:.9g}", value); }
+// A number below the smallest normal double is written as 0: the reader refuses such a text as
+// out of range, so a dump holding one would not load again. Only a solve that did not converge
+// or a change of a few 1e-310 leaves one in the state.
+std::string number_text(double value) {
+    if (value != 0.0 && std::fabs(value) < std::numeric_limits<double>::min()) return "0";
+    return fmt::format("{:.9g}", value);
+}
 
 // Branches and compensators count any non-zero status as in service.
 const char* status_text(int status) { return status != 0 ? "1" : "0"; }

@@ -14,10 +14,15 @@ struct ContingencyStep {
         TRIP_GENERATOR = 1,      // the generator goes out of service, its output is lost
         TRIP_SVC = 2,            // the compensator goes out of service
         SHUNT_COMPENSATION = 3,  // `value` is added to the bus's shunt
+        // A line of the file that the reader reported and could not make a step of (an unknown
+        // action, an "HC" value that is not a finite number): `name` holds its message. It
+        // changes nothing and refuses the contingency.
+        UNREADABLE = 4,
     };
 
     int kind = TRIP_BRANCH;  // a Kind value
-    std::string name;        // branch, generator, SVC or bus acted on; matched exactly
+    std::string name;        // branch, generator, SVC or bus acted on, matched exactly; or the
+                             // reader's message of an UNREADABLE step
     double value = 0.0;      // SHUNT_COMPENSATION: Mvar injected at 1 pu, as read; else 0
 };
 

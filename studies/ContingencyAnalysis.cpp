@@ -260,6 +260,10 @@ double ContingencyAnalysis::apply_steps(Network& network, const Contingency& con
                         step.value / network.sbase;
                 break;
             }
+            case ContingencyStep::UNREADABLE:
+                // The reader has written its message to the log already.
+                add_violation(result, step.name);
+                break;
             default:
                 break;
         }

@@ -83,7 +83,8 @@ public:
     // also when an exception (memory exhaustion, a failing `log`) ends the run early. Names that
     // the network lacks and a trip of the slack bus's generator change nothing; their messages
     // go to `log` (may be null) and to the contingency's violations, ahead of the screens' texts
-    // (or of "divergence !"), and the contingency is not accepted.
+    // (or of "divergence !"), and the contingency is not accepted. So do the reader's messages
+    // of UNREADABLE steps, in step order among them, but not to `log`, which the reader wrote.
     std::vector<Result> run(Network& network, const SolverParams& params,
                             const std::vector<Contingency>& list, double vmin, double vmax,
                             double max_loading_pct, double max_drop, std::ostream* log) const;
@@ -103,7 +104,7 @@ public:
     // they tripped (pu on Network::sbase). A step that cannot be applied (a name the network
     // lacks, a trip of the slack bus's generator) changes nothing, writes its message to `log`
     // and appends it, without the leading blank and the newline, to the result's violations,
-    // which refuses the contingency.
+    // which refuses the contingency. An UNREADABLE step appends the reader's message only.
     double apply_steps(Network& network, const Contingency& contingency, std::ostream* log,
                        Result& result) const;
     // Screens a converged solution: extremes and violations of the voltages, the drops against

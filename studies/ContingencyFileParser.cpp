@@ -9,6 +9,7 @@
 #include <istream>
 #include <new>
 #include <stdexcept>
+#include <utility>
 
 #include "network/NumberText.h"
 
@@ -21,6 +22,14 @@ constexpr const char* kTerminator = "end_contingency";
 
 void write(std::ostream* log, const std::string& a, const std::string& b) {
     if (log) *log << a << b << "\n";
+}
+
+// A line that gives no step: its message goes to the log with a leading blank and a newline, and
+// as it is into the contingency, where it stands among the steps in file order, so that the study
+// never reports a contingency it could not read as written as one the network survives.
+void unreadable(std::ostream* log, Contingency& contingency, std::string message) {
+    write(log, " ", message);
+    contingency.steps.push_back({ContingencyStep::UNREADABLE, std::move(message), 0.0});
 }
 
 // Only the ASCII letters a to z are upper-cased: the keywords are ASCII, and a byte above 0x7F
@@ -69,7 +78,7 @@ bool read_step(std::istream& in, const std::string& keyword, Contingency& contin
         line = trim(line);
         double value = 0.0;
         if (!compensation_value(line, value)) {
-            write(log, " invalid HC compensation value: ", line);
+            unreadable(log, contingency, "invalid HC compensation value: " + line);
             return true;
         }
         contingency.steps.push_back({ContingencyStep::SHUNT_COMPENSATION, name, value});
@@ -99,7 +108,7 @@ void read_body(std::istream& in, Contingency& contingency, std::ostream* log) {
         if (action.find(kTerminator) != std::string::npos) return;
         const std::string keyword = ascii_upper(action);
         if (!is_keyword(keyword)) {
-            write(log, " unknown contingency action: ", action);
+            unreadable(log, contingency, "unknown contingency action: " + action);
             continue;
         }
         if (!read_step(in, keyword, contingency, log)) return;

@@ -19,8 +19,8 @@ class ContingencyFileParser {
 public:
     // The contingencies of the file at `path`, in file order. Problems of content (an unknown
     // action, an "HC" value that is not a finite number) are written to `log` when it is not
-    // null and reading goes on; a file that cannot be opened gives its message and an empty
-    // list. A read that fails part way (an I/O error, not the end of the file) sets
+    // null, stand as UNREADABLE steps in their contingency, and reading goes on; a file that
+    // cannot be opened gives its message and an empty list. A read that fails part way (an I/O error, not the end of the file) sets
     // `*read_failed` when given; the list then holds the contingencies completed before it, and
     // is no shorter file to be studied. Only memory exhaustion escapes as an exception.
     std::vector<Contingency> parse(const std::string& path, std::ostream* log,

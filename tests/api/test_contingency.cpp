@@ -442,30 +442,129 @@ TEST(ContingencyExports, StepsThatCouldNotBeAppliedRefuseTheirContingency) {
     }
 }
 
-// The screens' texts follow the steps' texts; after a solve that does not converge,
-// "divergence !" follows them.
-TEST(ContingencyExports, StepTextsComeBeforeTheScreensAndDivergence) {
+// A contingency whose reading gave a message (an unknown action, an "HC" value that is not a
+// finite number) is not accepted: each message, without its leading blank and newline, stands
+// among its violations in file order with the texts of the steps that could not be applied. Its
+// valid steps are still made, so its extremes are those of the file without the mistakes, and
+// the last error is the run's log as it always was.
+TEST(ContingencyExports, LinesTheReaderReportedRefuseTheirContingency) {
+    const std::string kAction = "unknown contingency action: ";
+    const std::string kHc = "invalid HC compensation value: ";
+    const std::string kBranch = "unknown branch in contingency description : ";
+    const std::string kSlack = "Slack generator must not be tripped !";
+    const struct {
+        const char* what;
+        std::string file;
+        std::string without_mistakes;  // the same contingencies as meant
+        std::vector<Verdict> results;
+        std::string log;
+    } cases[] = {
+        {"a typo in an action, its operand read as an action too", "c\nBX\nLSA\n", "c\n",
+         {{1, 0, {kAction + "BX", kAction + "LSA"}}},
+         " unknown contingency action: BX\n unknown contingency action: LSA\n"},
+        {"a keyword with its operand on one line", "c\nBT LSA\n", "c\n",
+         {{1, 0, {kAction + "BT LSA"}}}, " unknown contingency action: BT LSA\n"},
+        {"an HC value that is not finite", "c\nHC\nB\nnan\n", "c\n", {{1, 0, {kHc + "nan"}}},
+         " invalid HC compensation value: nan\n"},
+        {"an HC value without a number", "c\nHC\nB\nmuch\n", "c\n", {{1, 0, {kHc + "much"}}},
+         " invalid HC compensation value: much\n"},
+        {"among valid steps, which are still made", "c\nBT\nLSA\nbx\nHC\nB\n5\nHC\nB\ninf\n",
+         "c\nBT\nLSA\nHC\nB\n5\n", {{1, 0, {kAction + "bx", kHc + "inf"}}},
+         " unknown contingency action: bx\n invalid HC compensation value: inf\n"},
+        {"before a step that could not be applied", "c\nBX\nBT\nNOWHERE\n", "c\nBT\nNOWHERE\n",
+         {{1, 0, {kAction + "BX", kBranch + "NOWHERE"}}},
+         " unknown contingency action: BX\n unknown branch in contingency description : "
+         "NOWHERE\n"},
+        {"after a step that could not be applied", "c\nGT\nGS\nHC\nB\n-inf\nST\nSV1\n",
+         "c\nGT\nGS\nST\nSV1\n", {{1, 0, {kSlack, kHc + "-inf"}}},
+         " invalid HC compensation value: -inf\n Slack generator must not be tripped !\n"},
+        {"a missing terminator merges the next contingency into the one before",
+         "a\nBT\nLSA\nb\nBT\nLSB\nend_contingency\nc\nST\nSV1\n",
+         "a\nBT\nLSA\nBT\nLSB\nend_contingency\nc\nST\nSV1\n",
+         {{1, 0, {kAction + "b"}}, {1, 1, {}}}, " unknown contingency action: b\n"},
+        {"the next contingency is clean", "a\nBX\nend_contingency\nb\nBT\nLSA\n",
+         "a\nend_contingency\nb\nBT\nLSA\n", {{1, 0, {kAction + "BX"}}, {1, 1, {}}},
+         " unknown contingency action: BX\n"},
+        {"the upper-case terminator", "c\nBT\nLSA\nEND_CONTINGENCY\n", "c\nBT\nLSA\n",
+         {{1, 0, {kAction + "END_CONTINGENCY"}}},
+         " unknown contingency action: END_CONTINGENCY\n"},
+    };
     Handle h;
-    ContingencyFile file("c\nBT\nX1\nGT\nGS\n", 0);
-    const std::vector<std::string> steps = {"unknown branch in contingency description : X1",
-                                            "Slack generator must not be tripped !"};
-    // Every bus is above 0.5 pu.
-    ASSERT_EQ(varnok_run_contingencies_file(h.ctx, file.path(), -kInf, 0.5, kInf, kInf), 1);
-    const std::vector<std::string> screened = h.violations(0);
-    ASSERT_EQ(screened.size(), steps.size() + 4);
-    EXPECT_EQ(std::vector<std::string>(screened.begin(), screened.begin() + 2), steps);
-    for (std::size_t k = 2; k < screened.size(); ++k)
-        EXPECT_EQ(screened[k].rfind("voltage at bus ", 0), 0u) << screened[k];
+    const auto extremes = [&h](int index) {
+        std::vector<double> values(3, 0.0);
+        EXPECT_EQ(varnok_get_contingency_result(h.ctx, index, nullptr, nullptr, &values[0],
+                                                &values[1], &values[2]),
+                  VARNOK_OK);
+        return values;
+    };
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+        const auto& c = cases[i];
+        SCOPED_TRACE(c.what);
+        const int count = static_cast<int>(c.results.size());
+        ContingencyFile meant(c.without_mistakes, 2 * i);
+        ASSERT_EQ(varnok_run_contingencies_file(h.ctx, meant.path(), -kInf, kInf, kInf, kInf),
+                  count);
+        std::vector<std::vector<double>> meant_extremes;
+        for (int k = 0; k < count; ++k) meant_extremes.push_back(extremes(k));
 
-    varnok_set_option(h.ctx, VARNOK_OPT_NBITMA, 0);
-    ASSERT_EQ(varnok_run_contingencies_file(h.ctx, file.path(), -kInf, kInf, kInf, kInf), 1);
-    int converged = -1, accepted = -1;
-    varnok_get_contingency_result(h.ctx, 0, &converged, &accepted, nullptr, nullptr, nullptr);
-    EXPECT_EQ(converged, 0);
-    EXPECT_EQ(accepted, 0);
-    std::vector<std::string> diverged = steps;
-    diverged.push_back("divergence !");
-    EXPECT_EQ(h.violations(0), diverged);
+        ContingencyFile file(c.file, 2 * i + 1);
+        varnok_clear_last_error(h.ctx);
+        ASSERT_EQ(varnok_run_contingencies_file(h.ctx, file.path(), -kInf, kInf, kInf, kInf),
+                  count)
+            << h.error();
+        EXPECT_EQ(h.error(), c.log);
+        for (int k = 0; k < count; ++k) {
+            int converged = -1, accepted = -1;
+            ASSERT_EQ(varnok_get_contingency_result(h.ctx, k, &converged, &accepted, nullptr,
+                                                    nullptr, nullptr),
+                      VARNOK_OK);
+            EXPECT_EQ(converged, c.results[k].converged) << k;
+            EXPECT_EQ(accepted, c.results[k].accepted) << k;
+            EXPECT_EQ(h.violations(k), c.results[k].violations) << k;
+            EXPECT_EQ(extremes(k), meant_extremes[k]) << k;
+        }
+    }
+}
+
+// The screens' texts follow the texts of the steps and of the lines the reader reported; after a
+// solve that does not converge, "divergence !" follows them.
+TEST(ContingencyExports, StepTextsComeBeforeTheScreensAndDivergence) {
+    const struct {
+        std::string file;
+        std::vector<std::string> steps;
+    } cases[] = {
+        {"c\nBT\nX1\nGT\nGS\n",
+         {"unknown branch in contingency description : X1",
+          "Slack generator must not be tripped !"}},
+        {"c\nBT X1\nGT\nGS\nHC\nB\nnan\n",
+         {"unknown contingency action: BT X1", "Slack generator must not be tripped !",
+          "invalid HC compensation value: nan"}},
+    };
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+        const auto& c = cases[i];
+        SCOPED_TRACE(c.file);
+        Handle h;
+        ContingencyFile file(c.file, i);
+        const std::vector<std::string>& steps = c.steps;
+        const std::size_t n = steps.size();
+        // Every bus is above 0.5 pu.
+        ASSERT_EQ(varnok_run_contingencies_file(h.ctx, file.path(), -kInf, 0.5, kInf, kInf), 1);
+        const std::vector<std::string> screened = h.violations(0);
+        ASSERT_EQ(screened.size(), n + 4);
+        EXPECT_EQ(std::vector<std::string>(screened.begin(), screened.begin() + n), steps);
+        for (std::size_t k = n; k < screened.size(); ++k)
+            EXPECT_EQ(screened[k].rfind("voltage at bus ", 0), 0u) << screened[k];
+
+        varnok_set_option(h.ctx, VARNOK_OPT_NBITMA, 0);
+        ASSERT_EQ(varnok_run_contingencies_file(h.ctx, file.path(), -kInf, kInf, kInf, kInf), 1);
+        int converged = -1, accepted = -1;
+        varnok_get_contingency_result(h.ctx, 0, &converged, &accepted, nullptr, nullptr, nullptr);
+        EXPECT_EQ(converged, 0);
+        EXPECT_EQ(accepted, 0);
+        std::vector<std::string> diverged = steps;
+        diverged.push_back("divergence !");
+        EXPECT_EQ(h.violations(0), diverged);
+    }
 }
 
 }  // namespace

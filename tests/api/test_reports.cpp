@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <string>
 
@@ -13,6 +14,7 @@
 #include "comma_locale.h"
 #include "context_handle.h"
 #include "varnok_api.h"
+#include "writers/report_text.h"
 
 namespace {
 
@@ -206,6 +208,47 @@ TEST(Reports, HostLocaleChangesNothing) {
         test_support::CommaLocale host;
         if (!host.active()) GTEST_SKIP() << test_support::CommaLocale::skip_reason();
         EXPECT_EQ(written("comma_locale"), c_locale);
+    }
+}
+
+// The written-back state can hold a number below the smallest normal double (after a solve that
+// does not converge, or a change of a few 1e-310 MW), which the reader refuses as out of range
+// ("stod"). The dump writes such a value as 0, so that every dump loads again and, loaded,
+// dumps to the same bytes.
+TEST(Reports, DumpOfValuesBelowTheSmallestNormalNumberLoadsAgain) {
+    constexpr double kSubnormal = 4.94065645841246544e-324;  // the least positive double
+    const struct {
+        const char* what;
+        std::function<int(VarnokContext*)> change;
+        const char* written;  // the record as dumped
+    } cases[] = {
+        {"an active load", [](VarnokContext* c) { return varnok_change_load(c, "A", 1e-310, 0); },
+         "\nBUS A 400 0 0 0 ;\n"},
+        {"a reactive load, negative",
+         [](VarnokContext* c) { return varnok_change_load(c, "A", 0, -kSubnormal); },
+         "\nBUS A 400 0 0 0 ;\n"},
+        {"a shunt", [](VarnokContext* c) { return varnok_change_shunt(c, "A", 2e-308); },
+         "\nBUS A 400 0 0 0 ;\n"},
+        {"a normal number stays",
+         [](VarnokContext* c) { return varnok_change_load(c, "A", 2.3e-308, 0); },
+         "\nBUS A 400 2.3e-308 0 0 ;\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        Loaded h;
+        ASSERT_EQ(c.change(h.ctx), VARNOK_OK) << h.error();
+        const std::string first = varnok::report_test::report_path("first.txt");
+        const std::string second = varnok::report_test::report_path("second.txt");
+        ASSERT_EQ(varnok_write_dump(h.ctx, first.c_str()), VARNOK_OK);
+        const std::string text = varnok::report_test::read_text(first);
+        EXPECT_NE(text.find(c.written), std::string::npos) << text;
+
+        api_test::ContextHandle again;
+        EXPECT_EQ(varnok_load_file(again.ctx, first.c_str()), VARNOK_OK) << again.error();
+        ASSERT_EQ(varnok_write_dump(again.ctx, second.c_str()), VARNOK_OK);
+        EXPECT_EQ(varnok::report_test::read_text(second), text);
+        std::remove(first.c_str());
+        std::remove(second.c_str());
     }
 }
 

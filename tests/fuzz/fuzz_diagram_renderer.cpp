@@ -1,15 +1,13 @@
 // Any byte sequence as a diagram template renders or fails with a standard exception, and any
 // text as a placeholder resolves to a value or "unknown": no crash, hang or leak. The network is
 // small, with one-letter names that short inputs reach, and holds a dead bus and an open branch.
-#include <unistd.h>
-
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
 #include <cstdlib>
 #include <exception>
 #include <string>
 
+#include "fuzz_files.h"
 #include "network/Network.h"
 #include "network/SolverParams.h"
 #include "writers/DiagramRenderer.h"
@@ -19,19 +17,6 @@ namespace {
 std::string template_path, output_path;
 varnok::Network network;
 varnok::SolverParams params;
-
-std::string temp_file() {
-    char name[] = "/tmp/varnok_fuzz_XXXXXX";
-    const int fd = mkstemp(name);
-    if (fd < 0) std::abort();
-    close(fd);
-    return name;
-}
-
-void remove_files() {
-    std::remove(template_path.c_str());
-    std::remove(output_path.c_str());
-}
 
 void add_bus(const char* name, double v, double angle) {
     varnok::Bus bus;
@@ -80,9 +65,8 @@ void build_network() {
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    template_path = temp_file();
-    output_path = temp_file();
-    std::atexit(remove_files);
+    template_path = fuzz::temp_file();
+    output_path = fuzz::temp_file();
     build_network();
     return 0;
 }
@@ -96,10 +80,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     } catch (const std::exception&) {
     }
 
-    FILE* file = std::fopen(template_path.c_str(), "wb");
-    if (!file) std::abort();
-    if (size > 0 && std::fwrite(data, 1, size, file) != size) std::abort();
-    std::fclose(file);
+    fuzz::write_file(template_path, data, size);
     try {
         renderer.render(network, params, template_path, output_path);
     } catch (const std::exception&) {

@@ -648,5 +648,66 @@ TEST(ControlRecordsLoad, Refusals) {
               "InputParser: more than one phase shifter on transformer 'T1'");
 }
 
+// A ratio table may not hold a zero ratio (below 1e-10 in absolute value): the solve would
+// divide by it and the dump would write it as a ratio field of 0, which reads back as nominal.
+// The refusal names the first such entry: its index in a tap changer's table, its position
+// number in a phase shifter's. A ratio field of 0 on the branch's own record still means nominal.
+TEST(RatioTables, AZeroRatioInATableIsRefused) {
+    const std::string buses = std::string(kTwoBuses) + "BUS C 225 0 0 0;\n";
+    const std::string transfo = "TRANSFO T1 A B 0.5 10 0 0 0 0 100 1;\n";
+    const std::string line = "LINE L1 A B 1 10 0 100 1;\n";
+    const struct {
+        const char* what;
+        std::string records;
+        std::string text;  // "" when the file loads
+    } cases[] = {
+        {"the reduced network: 0 % to 110 %, the branch ratio snaps to the 0 % entry",
+         "TRFO T A C C 0.5 10 0 20 300 0 110 2 0.005 1.0 1;\n",
+         "InputParser: TRFO 'T' tap table holds a zero ratio at position 0"},
+        {"TRFO, a zero entry inside the table", "TRFO T A C C 0.5 10 0 100 300 -2 2 5 0.005 1 1;\n",
+         "InputParser: TRFO 'T' tap table holds a zero ratio at position 2"},
+        {"TRFO, a zero last entry", "TRFO ' ' A C A 0.5 10 0 100 300 110 0 3 0.005 1 1;\n",
+         "InputParser: TRFO 'A-C' tap table holds a zero ratio at position 2"},
+        {"TRFO, an entry just below the threshold",
+         "TRFO T A C C 0.5 10 0 100 300 9.9e-9 110 2 0.005 1 1;\n",
+         "InputParser: TRFO 'T' tap table holds a zero ratio at position 0"},
+        {"TRFO, entries of 1e-8 % and above load",
+         "TRFO T A C C 0.5 10 0 100 300 1.5e-8 110 2 0.005 1 1;\n", ""},
+        {"TRFO, negative ratios that are not zero load",
+         "TRFO T A C C 0.5 10 0 100 300 -110 -90 3 0.005 1 1;\n", ""},
+        {"TRFO without a control bus reads no table",
+         "TRFO T A C ' ' 0.5 10 0 100 300 0 0 2 0.005 1 1;\n", ""},
+        {"a ratio field of 0 still means nominal", "TRFO T A C ' ' 0.5 10 0 0 300 0 0 2 0 1 1;\n" +
+                                                       transfo,
+         ""},
+        {"LTC-V, a zero first entry", transfo + "LTC-V T1 B 0 110 12 0.01 1.0;\n",
+         "InputParser: LTC-V 'T1' tap table holds a zero ratio at position 0"},
+        {"LTC-V on a line, a zero entry inside the table",
+         line + "LTC-V L1 A 100 -100 3 0.01 1.0;\n",
+         "InputParser: LTC-V 'L1' tap table holds a zero ratio at position 1"},
+        {"LTC-V without a zero entry", transfo + "LTC-V T1 B 90 110 21 0.01 1.0;\n", ""},
+        {"PSHIFT-P long form, the position number of the zero entry",
+         transfo + line + "PSHIFT-P T1 L1 0 0 0 1 50 2 0 0 1 10 100 -10 4 10 0 0 7 10 100 10;\n",
+         "InputParser: PSHIFT-P 'T1' table holds a zero ratio at position 4"},
+        {"PSHIFT-P long form, the first entry",
+         transfo + line + "PSHIFT-P T1 L1 0 0 0 1 50 2 0 0 1 10 1e-9 -10 2 10 100 10;\n",
+         "InputParser: PSHIFT-P 'T1' table holds a zero ratio at position 1"},
+        {"PSHIFT-P long form, positions are tested first",
+         transfo + line + "PSHIFT-P T1 L1 0 0 0 1 50 2 0 0 2 10 0 -10 3 10 100 10;\n",
+         "InputParser: PSHIFT-P 'T1' data do not start with tap position 1"},
+        {"PSHIFT-P long form, the zero ratio before the sign",
+         transfo + line + "PSHIFT-P T1 L1 0 0 0 7 50 2 0 0 1 10 100 -10 2 10 0 10;\n",
+         "InputParser: PSHIFT-P 'T1' table holds a zero ratio at position 2"},
+        {"PSHIFT-P long form without a zero entry",
+         transfo + line + "PSHIFT-P T1 L1 0 0 0 1 50 2 0 0 1 10 100 -10 2 10 100 10;\n", ""},
+        {"PSHIFT-P short form on a branch whose ratio field is 0",
+         transfo + line + "PSHIFT-P T1 L1 -30 30 33 1 100 5;\n", ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        EXPECT_EQ(reader_test::load_error(buses + c.records), c.text);
+    }
+}
+
 }  // namespace
 }  // namespace varnok

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <limits>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -656,6 +657,33 @@ TEST(WriteBack, NumbersUseNineSignificantDigitsOnNetworkBase) {
     EXPECT_EQ(n.fields(2)[2], "6.17283945");
     EXPECT_EQ(n.fields(2)[3], "-5e-11");
     EXPECT_EQ(n.fields(2)[4], "1e+09");
+}
+
+// A number below the smallest normal double, which the reader would refuse as out of range, is
+// written as 0; the smallest normal one is written as it is.
+TEST(WriteBack, NumbersBelowTheSmallestNormalAreWrittenAsZero) {
+    const double least = std::numeric_limits<double>::denorm_min();
+    const double normal = std::numeric_limits<double>::min();
+    RecordNetwork n;
+    n.net.buses[1].v = least;                 // LFRESV B, field 1
+    n.net.buses[1].angle = -1e-310;           // LFRESV B, field 2
+    n.net.buses[0].angle = normal;            // LFRESV A, field 2
+    n.net.buses[1].p_load = 1e-310;           // BUS B, field 2
+    n.net.buses[1].q_load = -normal;          // BUS B, field 3
+    n.net.generators[0].q = least;            // GENER G, field 3
+    n.net.generators[1].p = -least;           // GENER H, field 2
+    n.net.branches[1].ratio = 1e-311;         // TRANSFO T, field 7
+    n.net.svcs[0].q = 3e-310;                 // SVC S, field 4
+    const std::size_t before = n.net.raw_records.size();
+    n.net.update_records();
+    EXPECT_EQ(n.net.raw_records[before + 1].fields, (std::vector<std::string>{"B", "0", "0"}));
+    EXPECT_EQ(n.net.raw_records[before].fields[2], "2.22507386e-308");
+    EXPECT_EQ(n.fields(2)[2], "0");
+    EXPECT_EQ(n.fields(2)[3], "-1.11253693e-306");  // normal once multiplied by the base
+    EXPECT_EQ(n.fields(5)[3], "0");
+    EXPECT_EQ(n.fields(6)[2], "0");
+    EXPECT_EQ(n.fields(4)[7], "0");
+    EXPECT_EQ(n.fields(7)[4], "0");
 }
 
 TEST(WriteBack, StatusesOfBranchesAndCompensatorsAreOneOrZero) {

@@ -1,6 +1,7 @@
 // Numbers read and written as the C locale does, whatever locale the host has set.
 #include <gtest/gtest.h>
 
+#include <clocale>
 #include <cmath>
 #include <cstring>
 #include <iterator>
@@ -51,12 +52,17 @@ const char* const kIntegerTexts[] = {
 // In the C locale (the state of a program that never called setlocale) every text converts as
 // the standard conversions convert it, failures included.
 TEST(NumberText, ReadsAsTheStandardConversionsInTheCLocale) {
-    for (const char* text : kRealTexts)
-        expect_same(outcome_of(parse_real, text),
-                    outcome_of([](const std::string& t) { return std::stod(t); }, text), text);
     for (const char* text : kIntegerTexts)
         expect_same(outcome_of(parse_integer, text),
                     outcome_of([](const std::string& t) { return std::stoi(t); }, text), text);
+#if defined(_WIN32)
+    // std::stod there is mingw-w64's own reading ("NAN(123)" has another payload), which
+    // parse_real does not follow: RealPrefix.ReadsAsGlibcDoes holds these texts too.
+    GTEST_SKIP() << "std::stod is not glibc's reading here, which parse_real keeps";
+#endif
+    for (const char* text : kRealTexts)
+        expect_same(outcome_of(parse_real, text),
+                    outcome_of([](const std::string& t) { return std::stod(t); }, text), text);
 }
 
 TEST(NumberText, SameUnderACommaDecimalLocale) {
@@ -77,6 +83,28 @@ TEST(NumberText, SameUnderACommaDecimalLocale) {
         expect_same(outcome_of(parse_integer, kIntegerTexts[i]), integers[i], kIntegerTexts[i]);
     EXPECT_EQ(format_default(-1234.5678), shown);
     EXPECT_EQ(shown, "-1234.57");
+}
+
+// The comma-locale tests run wherever the C runtime has such a locale, whether or not the C++
+// library knows it by name, and leave the C locale as they found it.
+TEST(NumberText, CommaLocaleTestsRunWhereTheSystemHasOne) {
+    const std::string before = std::setlocale(LC_ALL, nullptr);
+    bool system_has_one = false;
+    for (const char* name : {"de_DE.UTF-8", "German_Germany.1252"})
+        if (std::setlocale(LC_ALL, name) != nullptr)
+            system_has_one = system_has_one || std::localeconv()->decimal_point[0] == ',';
+    std::setlocale(LC_ALL, "C");  // a known locale for the helper to put back
+    if (!system_has_one) {
+        std::setlocale(LC_ALL, before.c_str());
+        GTEST_SKIP() << test_support::CommaLocale::skip_reason();
+    }
+    {
+        test_support::CommaLocale host;
+        EXPECT_TRUE(host.active());
+        EXPECT_STREQ(std::localeconv()->decimal_point, ",");
+    }
+    EXPECT_STREQ(std::setlocale(LC_ALL, nullptr), "C");
+    std::setlocale(LC_ALL, before.c_str());
 }
 
 }  // namespace

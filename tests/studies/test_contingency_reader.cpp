@@ -23,6 +23,7 @@ constexpr int BT = ContingencyStep::TRIP_BRANCH;
 constexpr int GT = ContingencyStep::TRIP_GENERATOR;
 constexpr int ST = ContingencyStep::TRIP_SVC;
 constexpr int HC = ContingencyStep::SHUNT_COMPENSATION;
+constexpr int UR = ContingencyStep::UNREADABLE;
 
 struct ReaderCase {
     const char* what;
@@ -68,10 +69,11 @@ TEST(ContingencyReader, FilesGiveTheirListsAndMessages) {
          "c\n\ngt\nG1\n  \t\nbt1\nL1\nskipped\nSt\n S1 \nbT\nL2\nend_contingency\n",
          {{"c", Steps{{GT, "G1", 0}, {BT, "L1", 0}, {ST, "S1", 0}, {BT, "L2", 0}}}},
          ""},
-        {"keyword and name on one line", "c\n  BT L1 \nGT\nG1\n", {{"c", Steps{{GT, "G1", 0}}}},
+        {"keyword and name on one line", "c\n  BT L1 \nGT\nG1\n",
+         {{"c", Steps{{UR, "unknown contingency action: BT L1", 0}, {GT, "G1", 0}}}},
          " unknown contingency action: BT L1\n"},
         {"upper-case terminator does not end", "c\nEND_CONTINGENCY\nBT\nL1\n",
-         {{"c", Steps{{BT, "L1", 0}}}},
+         {{"c", Steps{{UR, "unknown contingency action: END_CONTINGENCY", 0}, {BT, "L1", 0}}}},
          " unknown contingency action: END_CONTINGENCY\n"},
         {"terminator among other text ends", "c\nBT\nL1\n-- end_contingency here\nnext\n",
          {{"c", Steps{{BT, "L1", 0}}}, {"next", {}}},
@@ -88,12 +90,17 @@ TEST(ContingencyReader, FilesGiveTheirListsAndMessages) {
          ""},
         {"BT1 name as the last line", "c\nBT1\nL1", {{"c", Steps{{BT, "L1", 0}}}}, ""},
         {"operands taken as they come, blank or not", "c\nGT\n\nG1\nST\n\t\n",
-         {{"c", Steps{{GT, "", 0}, {ST, "", 0}}}},
+         {{"c", Steps{{GT, "", 0}, {UR, "unknown contingency action: G1", 0}, {ST, "", 0}}}},
          " unknown contingency action: G1\n"},
         {"HC conversions",
          "c\nHC\n B1 \n -25.5 Mvar \nhc\nB2\nabc\nHC\nB3\n1e999\nHC\nB4\n1e-400\nHC\nB5\n\t+3e2\n"
          "HC\nB6\n.5e1x\nend_contingency\n",
-         {{"c", Steps{{HC, "B1", -25.5}, {HC, "B5", 300.0}, {HC, "B6", 5.0}}}},
+         {{"c", Steps{{HC, "B1", -25.5},
+                      {UR, "invalid HC compensation value: abc", 0},
+                      {UR, "invalid HC compensation value: 1e999", 0},
+                      {UR, "invalid HC compensation value: 1e-400", 0},
+                      {HC, "B5", 300.0},
+                      {HC, "B6", 5.0}}}},
          " invalid HC compensation value: abc\n"
          " invalid HC compensation value: 1e999\n"
          " invalid HC compensation value: 1e-400\n"},
@@ -101,7 +108,16 @@ TEST(ContingencyReader, FilesGiveTheirListsAndMessages) {
          "c\nHC\nB1\nnan\nHC\nB2\n -NaN \nHC\nB3\n+nan(12)\nHC\nB4\ninf\nHC\nB5\n-INF Mvar\n"
          "HC\nB6\n\t+Inf\r\nHC\nB7\ninfinity\nHC\nB8\n-InFiNiTy\nHC\nB9\n+INFINITY\nHC\nB10\n"
          "1e308\nend_contingency\n",
-         {{"c", Steps{{HC, "B10", 1e308}}}},
+         {{"c", Steps{{UR, "invalid HC compensation value: nan", 0},
+                      {UR, "invalid HC compensation value: -NaN", 0},
+                      {UR, "invalid HC compensation value: +nan(12)", 0},
+                      {UR, "invalid HC compensation value: inf", 0},
+                      {UR, "invalid HC compensation value: -INF Mvar", 0},
+                      {UR, "invalid HC compensation value: +Inf", 0},
+                      {UR, "invalid HC compensation value: infinity", 0},
+                      {UR, "invalid HC compensation value: -InFiNiTy", 0},
+                      {UR, "invalid HC compensation value: +INFINITY", 0},
+                      {HC, "B10", 1e308}}}},
          " invalid HC compensation value: nan\n"
          " invalid HC compensation value: -NaN\n"
          " invalid HC compensation value: +nan(12)\n"
@@ -111,8 +127,20 @@ TEST(ContingencyReader, FilesGiveTheirListsAndMessages) {
          " invalid HC compensation value: infinity\n"
          " invalid HC compensation value: -InFiNiTy\n"
          " invalid HC compensation value: +INFINITY\n"},
-        {"HC value line empty", "c\nHC\nB1\n\nend_contingency\n", {{"c", {}}},
+        {"HC value line empty", "c\nHC\nB1\n\nend_contingency\n",
+         {{"c", Steps{{UR, "invalid HC compensation value: ", 0}}}},
          " invalid HC compensation value: \n"},
+        {"a missing terminator: the next name line is an unknown action of the one before",
+         "a\nBT\nL1\nb\nGT\nG1\nend_contingency\nc\nST\nS1\n",
+         {{"a", Steps{{BT, "L1", 0}, {UR, "unknown contingency action: b", 0}, {GT, "G1", 0}}},
+          {"c", Steps{{ST, "S1", 0}}}},
+         " unknown contingency action: b\n"},
+        {"each contingency keeps its own messages",
+         "a\nBX\nend_contingency\nb\nHC\nB1\nx\nend_contingency\nc\n",
+         {{"a", Steps{{UR, "unknown contingency action: BX", 0}}},
+          {"b", Steps{{UR, "invalid HC compensation value: x", 0}}},
+          {"c", {}}},
+         " unknown contingency action: BX\n invalid HC compensation value: x\n"},
         {"HC operand lines are not the terminator", "c\nHC\nend_contingency\n7\n",
          {{"c", Steps{{HC, "end_contingency", 7.0}}}},
          ""},
@@ -131,8 +159,15 @@ TEST(ContingencyReader, FilesGiveTheirListsAndMessages) {
         SCOPED_TRACE(c.what);
         TempFile file(c.text, std::to_string(i));
         std::ostringstream log;
-        expect_same(ContingencyFileParser().parse(file.path(), &log), c.list);
+        const std::vector<Contingency> list = ContingencyFileParser().parse(file.path(), &log);
+        expect_same(list, c.list);
         EXPECT_EQ(log.str(), c.log);
+        // The log holds the messages of the unreadable steps, in file order.
+        std::string messages;
+        for (const Contingency& contingency : list)
+            for (const ContingencyStep& step : contingency.steps)
+                if (step.kind == UR) messages += " " + step.name + "\n";
+        EXPECT_EQ(messages, c.log);
         // Without a stream the list is the same.
         expect_same(ContingencyFileParser().parse(file.path(), nullptr), c.list);
     }
