@@ -1,6 +1,7 @@
 # The example host: its usage line, its options, and that it reads only the files it is given,
 # relative paths taken from the working directory (never from the source tree), with the units
-# of its bus table shown. Arguments: HOST, NETWORK (a network file to copy), WORKDIR.
+# of its bus table shown. Arguments: HOST, EMULATOR (what runs the host where it was cross-built,
+# else empty), NETWORK (a network file to copy), WORKDIR.
 file(REMOVE_RECURSE ${WORKDIR})
 file(MAKE_DIRECTORY ${WORKDIR})
 file(COPY_FILE ${NETWORK} ${WORKDIR}/net.txt)
@@ -8,7 +9,7 @@ file(COPY_FILE ${NETWORK} ${WORKDIR}/net.txt)
 # run(NAME RC STDOUT_REGEX STDERR_REGEX ARGS...): runs the host in WORKDIR and checks its exit
 # status and that its outputs match the expressions (an empty expression matches anything).
 function(run name rc out_regex err_regex)
-  execute_process(COMMAND ${HOST} ${ARGN} WORKING_DIRECTORY ${WORKDIR}
+  execute_process(COMMAND ${EMULATOR} ${HOST} ${ARGN} WORKING_DIRECTORY ${WORKDIR}
                   RESULT_VARIABLE got OUTPUT_VARIABLE out ERROR_VARIABLE err)
   # lines end in CR LF where the C library writes text that way
   string(REPLACE "\r" "" out "${out}")
