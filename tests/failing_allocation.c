@@ -7,13 +7,7 @@
 #include <errno.h>
 #include <stddef.h>
 
-#if defined(__SANITIZE_ADDRESS__)
-#define VARNOK_TEST_ASAN 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define VARNOK_TEST_ASAN 1
-#endif
-#endif
+#include "address_sanitizer.h"
 
 /* Allocations of this thread until the one that fails (0: none is to fail), and whether it
    has. */

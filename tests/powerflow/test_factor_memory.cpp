@@ -16,13 +16,7 @@
 #ifdef VARNOK_PRIVATE_KLU
 #include <SuiteSparse_config.h>
 #endif
-#if defined(__SANITIZE_ADDRESS__)
-#define VARNOK_TEST_ASAN 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define VARNOK_TEST_ASAN 1
-#endif
-#endif
+#include "address_sanitizer.h"
 #ifdef VARNOK_TEST_ASAN
 #include <sanitizer/asan_interface.h>
 #endif
