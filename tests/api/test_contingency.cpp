@@ -390,6 +390,17 @@ struct Verdict {
     std::vector<std::string> violations;
 };
 
+// The result at `index` of the handle's last contingency run is `expected`.
+void expect_verdict(Handle& h, int index, const Verdict& expected) {
+    int converged = -1, accepted = -1;
+    ASSERT_EQ(varnok_get_contingency_result(h.ctx, index, &converged, &accepted, nullptr, nullptr,
+                                            nullptr),
+              VARNOK_OK);
+    EXPECT_EQ(converged, expected.converged) << index;
+    EXPECT_EQ(accepted, expected.accepted) << index;
+    EXPECT_EQ(h.violations(index), expected.violations) << index;
+}
+
 // Each step that names an element the network lacks, or trips the slack bus's generator, leads
 // its contingency's violations in step order and refuses it, alone or among steps that apply.
 // No threshold limits anything here, so the steps' texts are the only violations.
@@ -429,16 +440,8 @@ TEST(ContingencyExports, StepsThatCouldNotBeAppliedRefuseTheirContingency) {
         ASSERT_EQ(varnok_run_contingencies_file(h.ctx, file.path(), -kInf, kInf, kInf, kInf),
                   static_cast<int>(c.results.size()))
             << h.error();
-        for (std::size_t k = 0; k < c.results.size(); ++k) {
-            const int index = static_cast<int>(k);
-            int converged = -1, accepted = -1;
-            ASSERT_EQ(varnok_get_contingency_result(h.ctx, index, &converged, &accepted, nullptr,
-                                                    nullptr, nullptr),
-                      VARNOK_OK);
-            EXPECT_EQ(converged, c.results[k].converged) << k;
-            EXPECT_EQ(accepted, c.results[k].accepted) << k;
-            EXPECT_EQ(h.violations(index), c.results[k].violations) << k;
-        }
+        for (std::size_t k = 0; k < c.results.size(); ++k)
+            expect_verdict(h, static_cast<int>(k), c.results[k]);
     }
 }
 
@@ -514,13 +517,7 @@ TEST(ContingencyExports, LinesTheReaderReportedRefuseTheirContingency) {
             << h.error();
         EXPECT_EQ(h.error(), c.log);
         for (int k = 0; k < count; ++k) {
-            int converged = -1, accepted = -1;
-            ASSERT_EQ(varnok_get_contingency_result(h.ctx, k, &converged, &accepted, nullptr,
-                                                    nullptr, nullptr),
-                      VARNOK_OK);
-            EXPECT_EQ(converged, c.results[k].converged) << k;
-            EXPECT_EQ(accepted, c.results[k].accepted) << k;
-            EXPECT_EQ(h.violations(k), c.results[k].violations) << k;
+            expect_verdict(h, k, c.results[k]);
             EXPECT_EQ(extremes(k), meant_extremes[k]) << k;
         }
     }
